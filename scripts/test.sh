@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything (warnings are errors) and runs every test.
+# Usage: scripts/test.sh [build-dir]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON
+cmake --build "$build"
+cd "$build"
+ctest --output-on-failure --timeout 300 -j2
