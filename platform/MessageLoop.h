@@ -100,6 +100,11 @@ bool TranslateMessage(const MSG& msg);  // no keyboard translation is needed: do
 // Calls the window procedure (or, for WM_TIMER with a timer procedure, that procedure).
 LRESULT DispatchMessage(const MSG& msg);
 
+// For a toolkit that watches MessageLoopDescriptor(): dispatches what is ready without waiting.
+// Returns false when it took the quit message (its exit code in *exitCode). Stops after about
+// budgetMs so that the toolkit's own events are not starved, leaving the descriptor readable.
+bool DispatchReadyMessages(int* exitCode, unsigned budgetMs = 20);
+
 // ---- Timers ---------------------------------------------------------------------------------
 
 // With a window: (re)starts the window's timer idEvent, returns idEvent (0 for an unknown window).

@@ -7,6 +7,8 @@
 #include <variant>
 #include <vector>
 
+#include "platform/SysUtils.h"
+
 namespace platform {
 
 // An unquoted word of a stored form: an enumeration value (alTop, fsBold), a set member list's
@@ -18,6 +20,18 @@ struct Identifier {
 
 using StringVector = std::vector<std::string>;
 
+// Raised when a value does not have the kind asked for. Detail() says what was expected and what
+// was found, so that property access can name the property in its own message.
+class EVariantError : public Exception {
+ public:
+  explicit EVariantError(std::string detail)
+      : Exception("Invalid property value: " + detail), detail_(std::move(detail)) {}
+  const std::string& Detail() const noexcept { return detail_; }
+
+ private:
+  std::string detail_;
+};
+
 class Variant {
  public:
   using Storage = std::variant<std::monostate, bool, std::int64_t, double, std::string, StringVector, Identifier>;
@@ -25,6 +39,7 @@ class Variant {
   Variant() = default;
   Variant(bool v) : value_(v) {}
   Variant(int v) : value_(static_cast<std::int64_t>(v)) {}
+  Variant(unsigned v) : value_(static_cast<std::int64_t>(v)) {}
   Variant(std::int64_t v) : value_(v) {}
   Variant(double v) : value_(v) {}
   Variant(const char* v) : value_(std::string(v)) {}
@@ -35,21 +50,24 @@ class Variant {
   bool IsEmpty() const { return std::holds_alternative<std::monostate>(value_); }
   template <typename T> bool Is() const { return std::holds_alternative<T>(value_); }
 
-  // Conversions raise platform::Exception ("Invalid property value") when the value does not fit.
-  bool AsBool() const;
-  std::int64_t AsInt() const;  // also accepts a real with no fraction
+  // Conversions raise EVariantError when the value does not fit.
+  bool AsBool() const;          // also accepts the identifiers True and False (any case)
+  std::int64_t AsInt() const;   // also accepts a real with no fraction
   double AsDouble() const;      // also accepts an integer
   const std::string& AsString() const;
   const StringVector& AsStrings() const;
   const Identifier& AsIdentifier() const;
 
-  // A readable rendering, for error messages and tests.
+  // A readable rendering, for error messages and tests: True, 12, 2.5, 'text' (quotes doubled),
+  // ('a', 'b'), alTop, (empty).
   std::string ToString() const;
 
   const Storage& Raw() const { return value_; }
   bool operator==(const Variant&) const = default;
 
  private:
+  [[noreturn]] void Mismatch(const char* expected) const;
+
   Storage value_;
 };
 
