@@ -588,6 +588,12 @@ void PostQuitMessage(int exitCode) { Current().QuitLoop(exitCode); }
 
 int RemovePostedMessages(const std::function<bool(const MSG&)>& pred) { return Current().RemovePosted(pred); }
 
+int RemoveWindowMessages(HWND hwnd, const std::function<bool(const MSG&)>& pred) {
+  auto window = FindWindow(hwnd);
+  if (!window) return 0;
+  return window->queue->RemovePosted([&](const MSG& m) { return m.hwnd == hwnd && pred(m); });
+}
+
 // ---- Retrieving and dispatching -------------------------------------------------------------
 
 bool PeekMessage(MSG& msg, UINT removeFlag) {

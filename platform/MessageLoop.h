@@ -83,6 +83,8 @@ void PostQuitMessage(int exitCode);
 // Removes the calling thread's posted messages for which pred is true (for example the
 // notifications of a closed socket). Returns how many were removed.
 int RemovePostedMessages(const std::function<bool(const MSG&)>& pred);
+// The same on the queue of the thread that owns hwnd, for the messages posted to hwnd only.
+int RemoveWindowMessages(HWND hwnd, const std::function<bool(const MSG&)>& pred);
 
 // ---- Retrieving and dispatching -------------------------------------------------------------
 

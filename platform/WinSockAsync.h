@@ -1,0 +1,18 @@
+// Internal to the socket library: the asynchronous selection state machine that the socket calls
+// keep informed. Every function is a no-op for a socket that is not selected.
+#pragma once
+
+#include "platform/WinSock.h"
+
+namespace platform::ws::async {
+
+void Select(SOCKET s, HWND hwnd, UINT msg, long events);
+void Cancel(SOCKET s);
+void OnReceive(SOCKET s);                   // re-enables FD_READ
+void OnSendBlocked(SOCKET s);               // FD_WRITE once room returns
+void OnConnectStarted(SOCKET s, bool done);  // done: the connect completed at once
+void OnListen(SOCKET s);
+void OnAccept(SOCKET listener, SOCKET accepted);  // re-enables FD_ACCEPT, selects the new socket alike
+void OnClose(SOCKET s);                     // forgets the socket and purges its queued notices
+
+}  // namespace platform::ws::async
