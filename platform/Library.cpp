@@ -47,6 +47,7 @@ void UnregisterLibrary(const std::string& name) {
   Registry& reg = TheRegistry();
   std::lock_guard guard(reg.lock);
   reg.byName.erase(Key(name));
+  reg.builtins.erase(Key(name));
 }
 
 void RegisterBuiltinLibrary(const std::string& name, std::vector<LibraryExport> (*make)()) {

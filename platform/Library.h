@@ -18,6 +18,7 @@ struct LibraryExport {
 
 // Registers (or replaces) the library of that name. Handles already given out keep the old table.
 void RegisterLibrary(const std::string& name, std::vector<LibraryExport> exports);
+// Removes the library, built-in or registered: loading it then fails.
 void UnregisterLibrary(const std::string& name);
 // Names a built-in library that is registered on first load (unless registered otherwise before).
 void RegisterBuiltinLibrary(const std::string& name, std::vector<LibraryExport> (*make)());

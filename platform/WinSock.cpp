@@ -595,4 +595,8 @@ std::vector<LibraryExport> Wsock32Exports() {
 
 void RegisterWsock32() { RegisterBuiltinLibrary(kLibraryName, &Wsock32Exports); }
 
+namespace {
+const bool kWsock32Registered = (RegisterWsock32(), true);
+}
+
 }  // namespace platform::ws

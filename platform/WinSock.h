@@ -231,7 +231,8 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events);
 // and alter the table to register a broken library under the same name.
 inline constexpr const char* kLibraryName = "WSOCK32";
 std::vector<LibraryExport> Wsock32Exports();
-// Makes "WSOCK32" loadable (idempotent). The engine's binding calls it before loading.
+// Makes "WSOCK32" loadable (idempotent). Done when the program starts; tests that removed the
+// library call it to restore it.
 void RegisterWsock32();
 
 }  // namespace platform::ws

@@ -41,6 +41,8 @@ TEST(Wsock32Library, ABrokenRegistrationReplacesTheBuiltinOne) {
   EXPECT_NE(GetProcAddress(lib, "accept"), nullptr);
   FreeLibrary(lib);
   UnregisterLibrary(kLibraryName);
+  EXPECT_EQ(LoadLibrary(kLibraryName), 0u) << "unregistered: no such library";
+  RegisterWsock32();
   lib = LoadLibrary(kLibraryName);
   EXPECT_NE(GetProcAddress(lib, "WSAAsyncSelect"), nullptr) << "the built-in library is back";
   FreeLibrary(lib);
