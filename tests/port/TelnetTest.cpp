@@ -1,0 +1,184 @@
+#include "port/QsTelnet.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+using namespace telnet;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+struct RecordingSink : TTelnetSink {
+  Bytes sent;
+  std::vector<std::pair<TTelnetLogSubtype, std::uint32_t>> log;
+  void SendAnswer(const std::uint8_t* bytes, std::size_t count) override { sent.insert(sent.end(), bytes, bytes + count); }
+  void LogTelnet(TTelnetLogSubtype subtype, std::uint32_t value, const std::string&) override {
+    log.emplace_back(subtype, value);
+  }
+};
+
+// Feeds bytes through a ring of the given capacity the way the receive path does: whatever was
+// consumed leaves the ring, the rest waits for more.
+struct Ring {
+  std::size_t capacity;
+  Bytes ring;
+  std::size_t start = 0, count = 0;
+  explicit Ring(std::size_t cap = 64) : capacity(cap), ring(cap) {}
+  std::size_t Push(const Bytes& in) {
+    std::size_t n = 0;
+    for (; n < in.size() && count < capacity; ++n, ++count) ring[(start + count) % capacity] = in[n];
+    return n;
+  }
+  Bytes Filter(TTelnetState& state, TTelnetSink& sink, std::size_t room = 1000) {
+    Bytes out(room);
+    TFilterResult r = state.FilterInput({ring.data(), capacity, start, count}, out.data(), room, count == capacity, sink,
+                                        "vt100");
+    start = (start + r.consumed) % capacity;
+    count -= r.consumed;
+    out.resize(r.delivered);
+    return out;
+  }
+};
+
+const Bytes kTermAnswer = {255, 250, 24, 0, 'v', 't', '1', '0', '0', 255, 240};
+
+struct FilterCase {
+  const char* name;
+  std::vector<Bytes> arrivals;  // each is pushed, then filtered
+  Bytes delivered;
+  Bytes answers;
+  std::size_t leftHeld;
+  bool binaryAfter;
+};
+
+class TelnetFilter : public ::testing::TestWithParam<FilterCase> {};
+
+TEST_P(TelnetFilter, DeliversSwallowsAndAnswers) {
+  const FilterCase& c = GetParam();
+  TTelnetState state;
+  RecordingSink sink;
+  Ring ring;
+  Bytes delivered;
+  for (const Bytes& arrival : c.arrivals) {
+    ring.Push(arrival);
+    Bytes out = ring.Filter(state, sink);
+    delivered.insert(delivered.end(), out.begin(), out.end());
+  }
+  EXPECT_EQ(delivered, c.delivered);
+  EXPECT_EQ(sink.sent, c.answers);
+  EXPECT_EQ(ring.count, c.leftHeld);
+  EXPECT_EQ(state.BinaryMode(), c.binaryAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Telnet, TelnetFilter,
+    ::testing::Values(
+        FilterCase{"DoubledIacIsOneDataByte", {{72, 255, 255, 73}}, {72, 255, 73}, {}, 0, false},
+        FilterCase{"DoTerminalTypeThenItsSubnegotiation",
+                   {{255, 253, 24}, {255, 250, 24, 1, 255, 240}},
+                   {},
+                   [] {
+                     Bytes b = {255, 251, 24};
+                     b.insert(b.end(), kTermAnswer.begin(), kTermAnswer.end());
+                     return b;
+                   }(),
+                   0,
+                   false},
+        FilterCase{"WillBinaryTurnsBinaryOnAndCrNulIsThenData", {{255, 251, 0}, {13, 0}}, {13, 0}, {255, 253, 0}, 0, true},
+        FilterCase{"CrNulAndCrLfWhileNotBinary", {{13, 0, 10}}, {13, 10}, {}, 0, false},
+        FilterCase{"CrFollowedByOtherByteKeepsThatByte", {{13, 65}}, {13, 65}, {}, 0, false},
+        FilterCase{"OtherCommandIsSwallowedSilently", {{255, 241}}, {}, {}, 0, false},
+        FilterCase{"EchoRequestsAnsweredEachTime",
+                   {{255, 253, 1}, {255, 251, 1}, {255, 251, 1}},
+                   {},
+                   {255, 252, 1, 255, 253, 1, 255, 253, 1},
+                   0,
+                   false},
+        FilterCase{"RefusalsForUnknownOptions",
+                   {{255, 251, 31, 255, 253, 32, 255, 252, 3, 255, 254, 0}},
+                   {},
+                   {255, 254, 31, 255, 252, 32, 255, 254, 3, 255, 252, 0},
+                   0,
+                   false},
+        FilterCase{"LoneIacWaitsForItsPartner", {{'a', 255}, {255}}, {'a', 255}, {}, 0, false},
+        FilterCase{"LoneCrWaits", {{'a', 13}}, {'a'}, {}, 1, false},
+        FilterCase{"CommandWithoutOptionWaits", {{255, 253}, {1}}, {}, {255, 252, 1}, 0, false},
+        FilterCase{"UnfinishedSubnegotiationWaits", {{'x', 255, 250, 24, 1}}, {'x'}, {}, 4, false},
+        FilterCase{"SequencesSplitAtEveryByte",
+                   {{255}, {250}, {24}, {1}, {255}, {240}, {'o'}, {'k'}},
+                   {'o', 'k'},
+                   kTermAnswer,
+                   0,
+                   false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(TelnetFilterRoom, StopsAtRoomAndResumesWhereItStopped) {
+  TTelnetState state;
+  RecordingSink sink;
+  Ring ring;
+  ring.Push({'0', '1', '2', '3', '4', '5', '6', '7', '8', '9'});
+  EXPECT_EQ(ring.Filter(state, sink, 4), (Bytes{'0', '1', '2', '3'}));
+  EXPECT_EQ(ring.count, 6u);
+  EXPECT_EQ(ring.Filter(state, sink, 100), (Bytes{'4', '5', '6', '7', '8', '9'}));
+}
+
+TEST(TelnetFilterRoom, ASubnegotiationThatNeverEndsCannotBlockAFullRing) {
+  TTelnetState state;
+  RecordingSink sink;
+  Ring ring(16);
+  Bytes flood = {255, 250, 99};
+  flood.resize(40, 'z');
+  std::size_t pushed = ring.Push(flood);
+  EXPECT_TRUE(ring.Filter(state, sink).empty());
+  EXPECT_EQ(ring.count, 0u) << "the full ring was drained of the endless subnegotiation";
+  // The rest of it streams in and is dropped, then normal data flows again.
+  Bytes rest(flood.begin() + static_cast<long>(pushed), flood.end());
+  rest.insert(rest.end(), {255, 240, 'o', 'k'});
+  while (!rest.empty()) {
+    std::size_t n = ring.Push(rest);
+    rest.erase(rest.begin(), rest.begin() + static_cast<long>(n));
+    Bytes out = ring.Filter(state, sink);
+    if (rest.empty()) {
+      EXPECT_EQ(out, (Bytes{'o', 'k'}));
+    }
+  }
+  EXPECT_EQ(ring.count, 0u);
+}
+
+struct EscapeCase {
+  const char* name;
+  bool binary;
+  Bytes source;
+  Bytes stored;
+};
+
+class TelnetEscape : public ::testing::TestWithParam<EscapeCase> {};
+
+TEST_P(TelnetEscape, StoresEachByteInItsSendForm) {
+  const EscapeCase& c = GetParam();
+  TTelnetState state;
+  if (c.binary) {
+    RecordingSink sink;
+    Ring ring;
+    ring.Push({255, 251, 0});
+    ring.Filter(state, sink);
+  }
+  Bytes stored;
+  for (std::size_t i = 0; i < c.source.size(); ++i) {
+    std::uint8_t form[2];
+    std::size_t n = state.EscapeOutput(c.source.data(), i, c.source.size(), form);
+    stored.insert(stored.end(), form, form + n);
+  }
+  EXPECT_EQ(stored, c.stored);
+}
+
+INSTANTIATE_TEST_SUITE_P(Telnet, TelnetEscape,
+                         ::testing::Values(EscapeCase{"TenIacsBecomeTwenty", false, Bytes(10, 255), Bytes(20, 255)},
+                                           EscapeCase{"CrLfUnchanged", false, {13, 10}, {13, 10}},
+                                           EscapeCase{"CrBeforeOtherGetsNul", false, {13, 65}, {13, 0, 65}},
+                                           EscapeCase{"BinaryCrIsPlain", true, {13, 65}, {13, 65}},
+                                           EscapeCase{"TrailingCrGetsNul", false, {'a', 13}, {'a', 13, 0}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
