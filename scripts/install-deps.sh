@@ -8,6 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
   netbase
+  python3-pyftpdlib vsftpd passwd
 )
 
 missing=()
