@@ -54,3 +54,9 @@ constexpr int kMsgPeek = MSG_PEEK;
 #undef INADDR_NONE
 #undef MSG_OOB
 #undef MSG_PEEK
+// Optimised builds define the byte-order conversions as macros; the library's own functions of
+// those names must not be rewritten by them.
+#undef htonl
+#undef htons
+#undef ntohl
+#undef ntohs
