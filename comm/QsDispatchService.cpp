@@ -1,0 +1,204 @@
+// The serial service: the six events, starting and stopping the three threads, the passes the
+// dispatch thread runs, the output thread's sending, thread priorities and main-thread calls.
+#include <algorithm>
+
+#include "comm/QsDispatch.h"
+#include "comm/QsDispatchThreads.h"
+#include "comm/QsExcept.h"
+
+using platform::TSyncEvent;
+
+void TQsBaseDispatcher::CreateServiceEvents() {
+  if (comEvent_) return;
+  comEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::rmAutomatic);
+  passDoneEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::rmAutomatic);
+  ackEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::rmAutomatic);
+  outputEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::rmAutomatic);
+  writeDoneEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::rmManual);
+  flushEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::rmAutomatic);
+}
+
+void TQsBaseDispatcher::CloseServiceEvents() {
+  comEvent_.reset();
+  passDoneEvent_.reset();
+  ackEvent_.reset();
+  outputEvent_.reset();
+  writeDoneEvent_.reset();
+  flushEvent_.reset();
+}
+
+void TQsBaseDispatcher::StartDispatching() {
+  Guard state(stateLock_);
+  if (Started()) throw EQsException(std::string("Dispatcher already started"));
+  JoinEndedThreads();
+  CreateServiceEvents();
+  started_.store(true);
+  stopRequested_.store(false);
+  auto start = [this](std::unique_ptr<TQsDispatcherThread>& owner, std::atomic<TQsDispatcherThread*>& ref,
+                      std::unique_ptr<TQsDispatcherThread> thread) {
+    owner = std::move(thread);
+    ref.store(owner.get());
+    ++activeThreads_;  // counted before it runs, so that an early end cannot clear Started too soon
+    owner->Start();
+    ackEvent_->Wait(kThreadAckTimeoutMs);  // a thread that does not answer does not stop the start
+  };
+  start(comThread_, comThreadRef_, std::make_unique<TComThread>(*this));
+  start(dispThread_, dispThreadRef_, std::make_unique<TDispThread>(*this));
+  start(outThread_, outThreadRef_, std::make_unique<TOutThread>(*this));
+  SetServicePriorities();
+}
+
+void TQsBaseDispatcher::WaitForThreadEnd(TQsDispatcherThread* thread) {
+  if (!thread || thread->IsCurrentThread()) return;
+  while (!thread->Ended()) platform::WaitForAnyEventPumping({&thread->EndedEvent()}, -1);
+}
+
+void TQsBaseDispatcher::JoinEndedThreads() {
+  for (auto* owner : {&comThread_, &dispThread_, &outThread_}) {
+    if (*owner && !(*owner)->IsCurrentThread()) {
+      WaitForThreadEnd(owner->get());
+      owner->reset();
+    }
+  }
+}
+
+void TQsBaseDispatcher::StopDispatching() {
+  if (!Started()) return;
+  stopRequested_.store(true);
+  if (outThreadRef_.load()) {
+    flushEvent_->Set();
+    WaitForThreadEnd(outThread_.get());
+  }
+  if (comThreadRef_.load()) {
+    DeviceSetEventMask(0);  // ends the device-event wait in progress
+    passDoneEvent_->Set();
+    ackEvent_->Reset();
+    WaitForThreadEnd(comThread_.get());
+  }
+  if (dispThreadRef_.load()) WaitForThreadEnd(dispThread_.get());
+  // The dispatch thread may be the caller (a close from its own handler): it ends right after.
+  JoinEndedThreads();
+  CloseServiceEvents();
+}
+
+void TQsBaseDispatcher::ReleaseThread(TQsDispatcherThread* thread) {
+  thread->released_.store(true);
+  bool isDispatchThread = false;
+  TQsDispatcherThread* expected = thread;
+  comThreadRef_.compare_exchange_strong(expected, nullptr);
+  expected = thread;
+  outThreadRef_.compare_exchange_strong(expected, nullptr);
+  expected = thread;
+  if (dispThreadRef_.compare_exchange_strong(expected, nullptr)) isDispatchThread = true;
+  if (isDispatchThread && releaseOnExit_.exchange(false)) ReleasePort();
+  if (--activeThreads_ == 0) started_.store(false);
+}
+
+// ---- The dispatch thread's passes ----------------------------------------------------------------
+
+bool TQsBaseDispatcher::RunStatusChecks() {
+  if (Dispatching()) return true;
+  while (CheckStatusTriggers()) {
+    if (ClosePending()) return false;
+  }
+  return !ClosePending();
+}
+
+void TQsBaseDispatcher::ProcessDeviceEvent() {
+  const std::uint32_t mask = eventMask_.load();
+  if ((mask & kModemEventMask) != 0) {
+    RefreshModemStatus();
+    if (!RunStatusChecks()) return;
+    if (StatusHit()) ClearStatusHits();
+  }
+  if ((mask & kLineEventMask) != 0) {
+    RefreshLineErrors();
+    if (!RunStatusChecks()) return;
+    if (StatusHit()) ClearStatusHits();
+  }
+  FillInputBuffer();
+  if (!Dispatching()) {
+    if (!RunStatusChecks()) return;
+    while (!Dispatching() && CheckDataTriggers()) {
+      if (ClosePending()) return;
+    }
+    if (ClosePending()) return;
+  }
+  if (StatusHit()) ClearStatusHits();
+  if (TSyncEvent* passDone = PassDoneEvent()) passDone->Set();
+}
+
+void TQsBaseDispatcher::ProcessTimersAndStatus() {
+  if (ClosePending() || Dispatching()) return;
+  statusHit_.store(false);
+  while ((CheckStatusTriggers() || CheckTimerTriggers()) && !ClosePending()) {
+  }
+  if (StatusHit()) ClearStatusHits();
+}
+
+// ---- The output thread ------------------------------------------------------------------------------
+
+void TQsBaseDispatcher::WriteOutput() {
+  for (;;) {
+    const std::uint8_t* block = nullptr;
+    int len = 0;
+    {
+      Guard out(outputLock_);
+      if (!outRing_.Allocated() || outRing_.Pending() == 0) return;
+      outRing_.NextBlock(block, len);
+    }
+    const int n = DeviceSend(block, len, *flushEvent_);
+    if (n == kDeviceSendFlushed) {
+      flushEvent_->TryTake();
+      ackEvent_->Set();
+      return;  // the flush discards the ring
+    }
+    {
+      Guard out(outputLock_);
+      // A failed write drops the block: there is no retry.
+      outRing_.Advance(n > 0 ? std::min(n, len) : len);
+    }
+    if (Rs485On()) {
+      DeviceDrainTransmitter();
+      DeviceEscape(kEscClrRts);
+    }
+  }
+}
+
+// ---- Priorities, main-thread calls, the socket service window ----------------------------------------
+
+void TQsBaseDispatcher::SetPriorityBoost(std::uint8_t boost) {
+  if (boost == priorityBoost_) return;
+  priorityBoost_ = boost;
+  SetServicePriorities();
+}
+
+void TQsBaseDispatcher::SetServicePriorities() {
+  const int level = platform::kPriorityNormal + priorityBoost_;
+  if (TQsDispatcherThread* t = comThreadRef_.load(); t && t->ThreadId() != 0)
+    platform::SetThreadPriorityLevel(t->ThreadId(), level);
+  if (TQsDispatcherThread* t = dispThreadRef_.load(); t && t->ThreadId() != 0)
+    platform::SetThreadPriorityLevel(t->ThreadId(), level);
+  if (TQsDispatcherThread* t = outThreadRef_.load(); t && t->ThreadId() != 0)
+    platform::SetThreadPriorityLevel(t->ThreadId(), level + (Rs485On() ? 1 : 0));
+}
+
+pid_t TQsBaseDispatcher::ComThreadId() const {
+  TQsDispatcherThread* t = comThreadRef_.load();
+  return t ? t->ThreadId() : 0;
+}
+pid_t TQsBaseDispatcher::DispThreadId() const {
+  TQsDispatcherThread* t = dispThreadRef_.load();
+  return t ? t->ThreadId() : 0;
+}
+pid_t TQsBaseDispatcher::OutThreadId() const {
+  TQsDispatcherThread* t = outThreadRef_.load();
+  return t ? t->ThreadId() : 0;
+}
+
+void TQsBaseDispatcher::RunInMainThread(const std::function<void()>& call) { platform::RunOnMainThread(call); }
+
+platform::HWND TQsBaseDispatcher::CreateDispatcherWindow() {
+  dispatcherWindow_ = platform::CreateWindowOfClass("qsDispatch");
+  return dispatcherWindow_;
+}

@@ -1,0 +1,91 @@
+#include "comm/QsDispatchThreads.h"
+
+#include <cstdio>
+#include <exception>
+
+#include "comm/QsDispatch.h"
+
+namespace {
+
+void WriteToStandardError(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
+
+std::atomic<TThreadExceptionDisplay> gExceptionDisplay{WriteToStandardError};
+
+}  // namespace
+
+void SetThreadExceptionDisplay(TThreadExceptionDisplay display) {
+  gExceptionDisplay.store(display ? display : WriteToStandardError);
+}
+
+TQsDispatcherThread::~TQsDispatcherThread() {
+  if (!thread_.joinable()) return;
+  if (IsCurrentThread()) {
+    thread_.detach();
+  } else {
+    thread_.join();
+  }
+}
+
+void TQsDispatcherThread::Start() { thread_ = std::thread([this] { Run(); }); }
+
+void TQsDispatcherThread::Run() {
+  threadId_.store(platform::CurrentThreadId());
+  try {
+    Execute();
+  } catch (const std::exception& e) {
+    gExceptionDisplay.load()(e.what());
+  } catch (...) {
+    gExceptionDisplay.load()("Unknown exception in a dispatcher thread");
+  }
+  // A loop left by an exception still says goodbye, so that nobody waits for it forever.
+  if (!released_.load()) dispatcher_.ReleaseThread(this);
+  endedFlag_.store(true);
+  ended_.Set();
+}
+
+void TComThread::Execute() {
+  TQsBaseDispatcher& d = dispatcher_;
+  d.DeviceSetEventMask(kServiceEventMask);
+  d.AckEvent()->Set();
+  do {
+    std::uint32_t mask = 0;
+    if (!d.DeviceWaitEvent(mask)) break;
+    d.eventMask_.store(mask);
+    if ((mask & (kEvRing | kEvRingTrailingEdge)) != 0) d.ringFlag_.store(true);
+    if (d.StopRequested()) break;
+    d.ComEvent()->Set();
+    d.PassDoneEvent()->Wait(-1);
+  } while (!d.StopRequested());
+  d.AckEvent()->Set();
+  d.ReleaseThread(this);
+}
+
+void TDispThread::Execute() {
+  TQsBaseDispatcher& d = dispatcher_;
+  d.AckEvent()->Set();
+  do {
+    d.ComEvent()->Wait(kDispatchWaitMs);  // a time-out does not matter: the pass runs either way
+    if (d.StopRequested()) break;
+    d.ProcessDeviceEvent();
+    d.ProcessTimersAndStatus();
+  } while (!d.StopRequested() && !d.ClosePending());
+  d.AckEvent()->Set();
+  // The port was closed from inside a handler: nobody else will release it.
+  d.releaseOnExit_.store(d.ClosePending());
+  d.ReleaseThread(this);
+}
+
+void TOutThread::Execute() {
+  TQsBaseDispatcher& d = dispatcher_;
+  d.AckEvent()->Set();
+  do {
+    const int which = platform::WaitForAnyEvent({d.OutputEvent(), d.FlushEvent()}, -1);
+    if (which == 0) {
+      if (d.StopRequested()) break;
+      d.WriteOutput();
+    } else if (which == 1) {
+      d.AckEvent()->Set();
+    }
+  } while (!d.StopRequested() && !d.ClosePending());
+  d.ReleaseThread(this);
+}

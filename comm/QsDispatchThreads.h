@@ -1,0 +1,71 @@
+// The serial service threads of a dispatcher: the event thread waits for device events, the
+// dispatch thread fills the input ring and fires triggers, the output thread sends the output ring.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+#include "platform/Threads.h"
+
+class TQsBaseDispatcher;
+
+// Where an exception that escapes a service thread's loop is reported; the default writes it to
+// the standard error stream. The application installs its own exception display.
+using TThreadExceptionDisplay = void (*)(const std::string& message);
+void SetThreadExceptionDisplay(TThreadExceptionDisplay display);
+
+class TQsDispatcherThread {
+ public:
+  explicit TQsDispatcherThread(TQsBaseDispatcher& dispatcher) : dispatcher_(dispatcher) {}
+  // Waits for the thread to end (a thread that frees its own object is detached instead).
+  virtual ~TQsDispatcherThread();
+  TQsDispatcherThread(const TQsDispatcherThread&) = delete;
+  TQsDispatcherThread& operator=(const TQsDispatcherThread&) = delete;
+
+  void Start();
+  pid_t ThreadId() const { return threadId_.load(); }
+  bool IsCurrentThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+  // Set once the thread has run its last step.
+  platform::TSyncEvent& EndedEvent() { return ended_; }
+  bool Ended() const { return endedFlag_.load(); }
+
+ protected:
+  virtual void Execute() = 0;
+  TQsBaseDispatcher& dispatcher_;
+
+ private:
+  void Run();
+
+  std::thread thread_;
+  std::atomic<pid_t> threadId_{0};
+  std::atomic<bool> endedFlag_{false};
+  std::atomic<bool> released_{false};
+  platform::TSyncEvent ended_{platform::TSyncEvent::rmManual};
+
+  friend class TQsBaseDispatcher;
+};
+
+class TComThread : public TQsDispatcherThread {
+ public:
+  using TQsDispatcherThread::TQsDispatcherThread;
+
+ protected:
+  void Execute() override;
+};
+
+class TDispThread : public TQsDispatcherThread {
+ public:
+  using TQsDispatcherThread::TQsDispatcherThread;
+
+ protected:
+  void Execute() override;
+};
+
+class TOutThread : public TQsDispatcherThread {
+ public:
+  using TQsDispatcherThread::TQsDispatcherThread;
+
+ protected:
+  void Execute() override;
+};
