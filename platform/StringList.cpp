@@ -78,4 +78,71 @@ void TStringList::SetText(std::string_view text) {
   }
 }
 
+namespace {
+
+bool NeedsQuotes(std::string_view line) {
+  if (line.empty()) return true;
+  return std::any_of(line.begin(), line.end(),
+                     [](char c) { return c == ',' || c == '"' || static_cast<unsigned char>(c) <= ' '; });
+}
+
+bool IsBlank(char c) { return c != '\0' && static_cast<unsigned char>(c) <= ' '; }
+
+}  // namespace
+
+std::string TStringList::CommaText() const {
+  std::string text;
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    if (i > 0) text += ',';
+    const std::string& line = lines_[i];
+    if (!NeedsQuotes(line)) {
+      text += line;
+      continue;
+    }
+    text += '"';
+    for (char c : line) {
+      if (c == '"') text += '"';
+      text += c;
+    }
+    text += '"';
+  }
+  return text;
+}
+
+void TStringList::SetCommaText(std::string_view text) {
+  lines_.clear();
+  std::size_t pos = 0;
+  const auto skipBlanks = [&] {
+    while (pos < text.size() && IsBlank(text[pos])) ++pos;
+  };
+  skipBlanks();
+  while (pos < text.size()) {
+    std::string item;
+    if (text[pos] == '"') {
+      ++pos;
+      while (pos < text.size()) {
+        if (text[pos] == '"') {
+          if (pos + 1 < text.size() && text[pos + 1] == '"') {
+            item += '"';
+            pos += 2;
+            continue;
+          }
+          ++pos;
+          break;
+        }
+        item += text[pos++];
+      }
+    } else {
+      while (pos < text.size() && text[pos] != ',' && !IsBlank(text[pos])) item += text[pos++];
+    }
+    lines_.push_back(std::move(item));
+    skipBlanks();
+    if (pos < text.size() && text[pos] == ',') {
+      ++pos;
+      skipBlanks();
+      if (pos == text.size()) lines_.emplace_back();  // "a," ends with an empty item
+    }
+  }
+}
+
 }  // namespace platform

@@ -51,6 +51,13 @@ class TStringList {
   std::string Text() const;
   void SetText(std::string_view text);
 
+  // The lines as one comma-separated record. A line that is empty or holds a blank, a comma, a
+  // double quote or a control character is quoted in double quotes, with inner quotes doubled.
+  std::string CommaText() const;
+  // Splits a record: items are separated by commas or by blanks (unless quoted); blanks around
+  // items are skipped; a comma at the end gives a last empty item. "" is an empty item.
+  void SetCommaText(std::string_view text);
+
   const std::vector<std::string>& Lines() const { return lines_; }
   const_iterator begin() const { return lines_.begin(); }
   const_iterator end() const { return lines_.end(); }

@@ -127,4 +127,46 @@ TEST(StringListSearch, SameTextFoldsOnlyAsciiLetters) {
   }
 }
 
+TEST(StringListCommaText, SplitsRecordsAtCommasAndBlanks) {
+  const std::vector<std::pair<std::string, Lines>> cases = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a,b", {"a", "b"}},
+      {"label1,16.104.140.137,16.104.140.137", {"label1", "16.104.140.137", "16.104.140.137"}},
+      {"a,,b", {"a", "", "b"}},
+      {"a,", {"a", ""}},
+      {",a", {"", "a"}},
+      {"a b", {"a", "b"}},  // an unquoted blank separates too
+      {"  a ,  b  ", {"a", "b"}},
+      {"\"a b\",c", {"a b", "c"}},
+      {"\"say \"\"hi\"\"\"", {"say \"hi\""}},
+      {"\"\",x", {"", "x"}},
+      {"\"open", {"open"}},  // a quote left open runs to the end
+  };
+  for (const auto& [text, lines] : cases) {
+    SCOPED_TRACE(text);
+    TStringList list{"left over"};
+    list.SetCommaText(text);
+    EXPECT_EQ(list.Lines(), lines);
+  }
+}
+
+TEST(StringListCommaText, QuotesWhatWouldNotSurviveAndRoundTrips) {
+  const std::vector<std::pair<Lines, std::string>> cases = {
+      {{}, ""},
+      {{"a", "b"}, "a,b"},
+      {{"%Form%", "1.2.3.4"}, "%Form%,1.2.3.4"},
+      {{"", "x"}, "\"\",x"},
+      {{"a b", "c,d", "e\"f", "g\th"}, "\"a b\",\"c,d\",\"e\"\"f\",\"g\th\""},
+  };
+  for (const auto& [lines, text] : cases) {
+    SCOPED_TRACE(text);
+    const TStringList list(lines);
+    EXPECT_EQ(list.CommaText(), text);
+    TStringList back;
+    back.SetCommaText(list.CommaText());
+    EXPECT_EQ(back.Lines(), lines);
+  }
+}
+
 }  // namespace

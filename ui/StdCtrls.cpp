@@ -1,0 +1,101 @@
+#include "ui/StdCtrls.h"
+
+namespace ui {
+
+using platform::PropertyTable;
+
+const PropertyTable& TCaptionControl::ClassProperties() {
+  static const PropertyTable table =
+      PropertyTable(&TControl::ClassProperties()).Property("Caption", &TCaptionControl::Caption, &TCaptionControl::SetCaption);
+  return table;
+}
+
+const PropertyTable& TLabel::ClassProperties() {
+  static const PropertyTable table =
+      PropertyTable(&TCaptionControl::ClassProperties()).Property("AutoSize", &TLabel::AutoSize, &TLabel::SetAutoSize);
+  return table;
+}
+
+const PropertyTable& TButton::ClassProperties() {
+  static const PropertyTable table = PropertyTable(&TCaptionControl::ClassProperties())
+                                         .Property("Default", &TButton::Default, &TButton::SetDefault)
+                                         .Property("Cancel", &TButton::Cancel, &TButton::SetCancel);
+  return table;
+}
+
+const PropertyTable& TBitBtn::ClassProperties() {
+  static const PropertyTable table =
+      PropertyTable(&TButton::ClassProperties()).Property("Glyph", &TBitBtn::Glyph, &TBitBtn::SetGlyph);
+  return table;
+}
+
+const PropertyTable& TCheckBox::ClassProperties() {
+  static const PropertyTable table =
+      PropertyTable(&TCaptionControl::ClassProperties()).Property("Checked", &TCheckBox::Checked, &TCheckBox::SetChecked);
+  return table;
+}
+
+const PropertyTable& TEdit::ClassProperties() {
+  static const PropertyTable table = PropertyTable(&TControl::ClassProperties())
+                                         .Property("Text", &TEdit::Text, &TEdit::SetText)
+                                         .Property("ReadOnly", &TEdit::ReadOnly, &TEdit::SetReadOnly);
+  return table;
+}
+
+const PropertyTable& TMaskEdit::ClassProperties() {
+  static const PropertyTable table =
+      PropertyTable(&TEdit::ClassProperties()).Property("EditMask", &TMaskEdit::EditMask, &TMaskEdit::SetEditMask);
+  return table;
+}
+
+const PropertyTable& TMemo::ClassProperties() {
+  static const PropertyTable table =
+      PropertyTable(&TControl::ClassProperties())
+          .Property("Lines", static_cast<const platform::TStringList& (TMemo::*)() const>(&TMemo::Lines), &TMemo::SetLines)
+          .Property("ReadOnly", &TMemo::ReadOnly, &TMemo::SetReadOnly)
+          .Property("WordWrap", &TMemo::WordWrap, &TMemo::SetWordWrap)
+          .Enumeration("ScrollBars", &TMemo::ScrollBars, &TMemo::SetScrollBars,
+                       {{"ssNone", ssNone}, {"ssHorizontal", ssHorizontal}, {"ssVertical", ssVertical}, {"ssBoth", ssBoth}});
+  return table;
+}
+
+void TItemsControl::SetItems(const platform::TStringList& value) {
+  items_ = value;
+  if (itemIndex_ >= items_.Count()) itemIndex_ = -1;
+}
+
+void TItemsControl::SetItemIndex(int value) {
+  // A stored form may set ItemIndex before Items; the index is checked once both are in.
+  if (value < -1 || (value >= items_.Count() && !IsLoading())) {
+    throw platform::Exception("Item index out of range (" + std::to_string(value) + ")");
+  }
+  itemIndex_ = value;
+}
+
+void TItemsControl::Loaded() {
+  TControl::Loaded();
+  if (itemIndex_ >= items_.Count()) itemIndex_ = -1;
+}
+
+const PropertyTable& TItemsControl::ClassProperties() {
+  static const PropertyTable table = PropertyTable(&TControl::ClassProperties())
+                                         .Property("Items", &TItemsControl::Items, &TItemsControl::SetItems)
+                                         .Property("ItemIndex", &TItemsControl::ItemIndex, &TItemsControl::SetItemIndex);
+  return table;
+}
+
+const PropertyTable& TCustomComboBox::ClassProperties() {
+  static const PropertyTable table =
+      PropertyTable(&TItemsControl::ClassProperties()).Property("Text", &TCustomComboBox::Text, &TCustomComboBox::SetText);
+  return table;
+}
+
+const PropertyTable& TCustomRadioGroup::ClassProperties() {
+  static const PropertyTable table =
+      PropertyTable(&TItemsControl::ClassProperties())
+          .Property("Caption", &TCustomRadioGroup::Caption, &TCustomRadioGroup::SetCaption)
+          .Property("Columns", &TCustomRadioGroup::Columns, &TCustomRadioGroup::SetColumns);
+  return table;
+}
+
+}  // namespace ui
