@@ -1,21 +1,10 @@
 #include "comm/QsDispatchThreads.h"
 
-#include <cstdio>
 #include <exception>
+#include <stdexcept>
 
 #include "comm/QsDispatch.h"
-
-namespace {
-
-void WriteToStandardError(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
-
-std::atomic<TThreadExceptionDisplay> gExceptionDisplay{WriteToStandardError};
-
-}  // namespace
-
-void SetThreadExceptionDisplay(TThreadExceptionDisplay display) {
-  gExceptionDisplay.store(display ? display : WriteToStandardError);
-}
+#include "platform/Application.h"
 
 TQsDispatcherThread::~TQsDispatcherThread() {
   if (!thread_.joinable()) return;
@@ -33,9 +22,9 @@ void TQsDispatcherThread::Run() {
   try {
     Execute();
   } catch (const std::exception& e) {
-    gExceptionDisplay.load()(e.what());
+    platform::HandleException(e);
   } catch (...) {
-    gExceptionDisplay.load()("Unknown exception in a dispatcher thread");
+    platform::HandleException(std::runtime_error("Unknown exception in a dispatcher thread"));
   }
   // A loop left by an exception still says goodbye, so that nobody waits for it forever.
   if (!released_.load()) dispatcher_.ReleaseThread(this);

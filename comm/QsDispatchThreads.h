@@ -10,11 +10,8 @@
 
 class TQsBaseDispatcher;
 
-// Where an exception that escapes a service thread's loop is reported; the default writes it to
-// the standard error stream. The application installs its own exception display.
-using TThreadExceptionDisplay = void (*)(const std::string& message);
-void SetThreadExceptionDisplay(TThreadExceptionDisplay display);
-
+// An exception that escapes a service thread's loop goes to the application's exception handler
+// (platform/Application.h), on that thread.
 class TQsDispatcherThread {
  public:
   explicit TQsDispatcherThread(TQsBaseDispatcher& dispatcher) : dispatcher_(dispatcher) {}

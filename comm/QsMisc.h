@@ -75,7 +75,7 @@ constexpr int kErrCannotResolveAddress = -9007;
 // ---- Ids of texts that are not error messages ---------------------------------------------------
 
 constexpr int kWinsockNotInitializedTextId = 9004;  // "Winsock not initialized - %s"
-constexpr int kLogTypeTextBase = 15000;             // + log event type
+constexpr int kLogTypeTextBase = 15000;             // + 1 + log event type (type 0 is "No event")
 constexpr int kLogSubtypeTextBase = 15100;          // + log event subtype
 constexpr int kLogDumpHeaderTextId = 15501;
 constexpr int kLogDumpRuleTextId = 15502;
