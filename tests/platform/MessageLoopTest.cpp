@@ -12,8 +12,11 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "tests/support/Pump.h"
 
 using namespace platform;
+using testpump::PumpFor;
+using testpump::PumpUntil;
 
 namespace {
 
@@ -41,26 +44,6 @@ struct TestWindow {
     if (IsWindow(hwnd)) DestroyWindow(hwnd);
   }
 };
-
-// Pumps the calling thread until done() or the time limit; returns whether done() became true.
-bool PumpUntil(const std::function<bool()>& done, int limitMs = 5000) {
-  std::uint64_t end = MonotonicMilliseconds() + limitMs;
-  MSG msg;
-  while (!done()) {
-    if (MonotonicMilliseconds() >= end) return false;
-    if (PeekMessage(msg, PM_REMOVE)) {
-      DispatchMessage(msg);
-    } else {
-      WaitMessage(10);
-    }
-  }
-  return true;
-}
-
-void PumpFor(int ms) {
-  std::uint64_t end = MonotonicMilliseconds() + ms;
-  PumpUntil([end] { return MonotonicMilliseconds() >= end; }, ms + 1000);
-}
 
 void DrainQueue() {
   MSG msg;

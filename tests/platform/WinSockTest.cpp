@@ -10,9 +10,12 @@
 
 #include "platform/Clock.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/Pump.h"
 
 using namespace platform;
 using namespace platform::ws;
+using testpump::PumpFor;
+using testpump::PumpUntil;
 
 namespace {
 
@@ -194,22 +197,6 @@ class AsyncSelect : public WinsockStarted {
     return server;
   }
 
-  bool PumpUntil(const std::function<bool()>& done, int limitMs = 3000) {
-    std::uint64_t end = MonotonicMilliseconds() + limitMs;
-    MSG msg;
-    while (!done()) {
-      if (MonotonicMilliseconds() > end) return false;
-      if (PeekMessage(msg, PM_REMOVE))
-        DispatchMessage(msg);
-      else
-        WaitMessage(10);
-    }
-    return true;
-  }
-  void PumpFor(int ms) {
-    std::uint64_t end = MonotonicMilliseconds() + ms;
-    PumpUntil([end] { return MonotonicMilliseconds() >= end; }, ms + 1000);
-  }
   int Count(SOCKET s, long event) const {
     int n = 0;
     for (const Notice& notice : notices_) n += notice.socket == s && notice.event == event;

@@ -11,24 +11,13 @@
 #include "platform/Clock.h"
 #include "port/QsWsUtil.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/Pump.h"
 
 using namespace platform;
 namespace ws = platform::ws;
+using testpump::PumpUntil;
 
 namespace {
-
-bool PumpUntil(const std::function<bool()>& done, int limitMs = 3000) {
-  std::uint64_t end = MonotonicMilliseconds() + limitMs;
-  MSG msg;
-  while (!done()) {
-    if (MonotonicMilliseconds() > end) return false;
-    if (PeekMessage(msg, PM_REMOVE))
-      DispatchMessage(msg);
-    else
-      WaitMessage(10);
-  }
-  return true;
-}
 
 TSockAddrIn Loopback(std::uint16_t port) {
   TSockAddrIn a{};
