@@ -6,9 +6,9 @@
 
 #include "platform/Clock.h"
 
-const platform::PropertyTable& TQsBaseComponent::Properties() const {
+const platform::PropertyTable& TQsBaseComponent::ClassProperties() {
   static const platform::PropertyTable table =
-      platform::PropertyTable(&TComponent::Properties())
+      platform::PropertyTable(&TComponent::ClassProperties())
           .Property("Version", &TQsBaseComponent::Version, &TQsBaseComponent::SetVersion);
   return table;
 }

@@ -89,7 +89,8 @@ class TQsBaseComponent : public platform::TComponent {
   explicit TQsBaseComponent(platform::TComponent* owner) : platform::TComponent(owner) {}
 
   std::string ClassName() const override { return "TQsBaseComponent"; }
-  const platform::PropertyTable& Properties() const override;
+  static const platform::PropertyTable& ClassProperties();
+  const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
   std::string Version() const { return "v3.04"; }
   // Stored forms may carry a version; it is accepted and changes nothing.

@@ -1,0 +1,191 @@
+// Data packets: cut units of data out of a port's incoming byte stream. A packet waits for a start
+// condition (a start string, or any data), collects bytes until an end condition (an end string
+// and/or a byte count) and hands them to the application in an event. All packets of a port share
+// one manager, which owns the port's incoming bytes in a growing buffer, lets the packets match,
+// removes delivered bytes and discards what no packet can use.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "comm/QsExcept.h"
+#include "comm/QsMisc.h"
+#include "comm/QsPortLink.h"
+#include "platform/Event.h"
+
+class TQsDataPacket;
+class TQsDataPacketManager;
+
+enum TPacketStartCond : std::uint8_t { scString = 0, scAnyData = 1 };
+enum TPacketEndCond : std::uint8_t { ecString = 0, ecPacketSize = 1 };
+using TPacketEndSet = std::uint8_t;  // bit (1 << TPacketEndCond)
+
+constexpr TPacketEndSet EndSet(std::initializer_list<TPacketEndCond> conds) {
+  TPacketEndSet set = 0;
+  for (TPacketEndCond c : conds) set = static_cast<TPacketEndSet>(set | (1u << c));
+  return set;
+}
+
+using TPacketNotifyEvent = platform::TEvent<platform::TComponent*, const std::uint8_t*, int>;
+using TStringPacketNotifyEvent = platform::TEvent<platform::TComponent*, const std::string&>;
+using TPacketTimeoutEvent = platform::TEvent<platform::TComponent*>;
+
+// A start or end string in its matching form: escapes resolved, wildcards marked.
+struct TPacketPattern {
+  std::string chars;
+  std::vector<bool> wild;
+  bool ignoreCase = false;
+
+  static TPacketPattern Build(const std::string& text, bool ignoreCase);
+  std::size_t Length() const { return chars.size(); }
+  bool Matches(std::size_t position, std::uint8_t byte) const;
+};
+
+class TQsDataPacket : public TQsBaseComponent {
+ public:
+  explicit TQsDataPacket(platform::TComponent* owner);
+  ~TQsDataPacket() override;
+  std::string ClassName() const override { return "TQsDataPacket"; }
+  const platform::PropertyTable& Properties() const override;
+  void Loaded() override;
+
+  bool Enabled() const { return enabled_; }
+  // True arms the packet (raising EInvalidProperty for a bad definition, leaving it disabled);
+  // false disarms it.
+  void SetEnabled(bool value);
+  bool AutoEnable() const { return autoEnable_; }
+  void SetAutoEnable(bool value) { autoEnable_ = value; }
+  TPacketStartCond StartCond() const { return startCond_; }
+  void SetStartCond(TPacketStartCond value) { startCond_ = value; }
+  TPacketEndSet EndCond() const { return endCond_; }
+  void SetEndCond(TPacketEndSet value);
+  const std::string& StartString() const { return startString_; }
+  void SetStartString(const std::string& value) { startString_ = value; }
+  const std::string& EndString() const { return endString_; }
+  void SetEndString(const std::string& value);
+  bool IgnoreCase() const { return ignoreCase_; }
+  void SetIgnoreCase(bool value) { ignoreCase_ = value; }
+  TQsPortLink* ComPort() const { return port_; }
+  // Attaches the packet to the port's manager (creating it), leaving the old one.
+  void SetComPort(TQsPortLink* port);
+  int PacketSize() const { return packetSize_; }
+  void SetPacketSize(int value) { packetSize_ = value; }
+  bool IncludeStrings() const { return includeStrings_; }
+  void SetIncludeStrings(bool value) { includeStrings_ = value; }
+  int TimeOut() const { return timeOut_; }
+  void SetTimeOut(int ticks) { timeOut_ = ticks; }
+
+  TPacketNotifyEvent OnPacket;
+  TStringPacketNotifyEvent OnStringPacket;
+  TPacketTimeoutEvent OnTimeout;
+
+ protected:
+  void Notification(platform::TComponent* component, platform::TOperation operation) override;
+
+ private:
+  friend class TQsDataPacketManager;
+  enum TMatchState { msIdle = 0, msWaiting = 1, msCollecting = 2 };
+  enum TScanResult { srDone, srCollector, srDelivered };
+
+  void Arm();
+  void Disarm();
+  void EnterState(TMatchState state);
+  void ResetMatch();
+  TScanResult Scan(std::size_t start);
+  bool StepWaiting(std::size_t& i);
+  bool EndFoundAt(std::size_t i) const;
+  void Log(std::uint8_t subType, const std::string& text = {}) const;
+  bool HasBegunMatch() const { return state_ != msIdle && begin_ >= 0; }
+
+  // Properties.
+  bool enabled_ = false;
+  bool autoEnable_ = true;
+  TPacketStartCond startCond_ = scString;
+  TPacketEndSet endCond_ = 0;
+  std::string startString_;
+  std::string endString_;
+  bool ignoreCase_ = true;
+  TQsPortLink* port_ = nullptr;
+  int packetSize_ = 0;
+  bool includeStrings_ = true;
+  int timeOut_ = 2184;
+
+  // Match state.
+  TQsDataPacketManager* manager_ = nullptr;
+  TMatchState state_ = msIdle;
+  std::ptrdiff_t begin_ = -1;
+  std::size_t startIndex_ = 1;
+  std::size_t collectFrom_ = 0;  // first index where the end string may begin
+  TPacketPattern startPattern_;
+  TPacketPattern endPattern_;
+  bool enablePending_ = false;
+  bool waitingForBuffer_ = false;
+  bool ownsBuffer_ = false;
+  std::string label_;
+};
+
+// The manager of one port's packets.
+class TQsDataPacketManager {
+ public:
+  explicit TQsDataPacketManager(TQsPortLink* port);
+  ~TQsDataPacketManager();
+  TQsDataPacketManager(const TQsDataPacketManager&) = delete;
+  TQsDataPacketManager& operator=(const TQsDataPacketManager&) = delete;
+
+  TQsPortLink* Port() const { return port_; }
+  const std::vector<TQsDataPacket*>& Packets() const { return packets_; }
+  bool IsEnabled() const { return enabled_; }
+  std::size_t BufferCount() const { return count_; }
+  std::size_t BufferCapacity() const { return capacity_; }
+  TQsDataPacket* Collector() const { return collector_; }
+
+  // Held bytes beyond this while collecting make the collected packet "too long": it is dropped.
+  static constexpr std::size_t kMaxBuffer = 1 << 20;
+
+ private:
+  friend class TQsDataPacket;
+
+  void Attach(TQsDataPacket* packet);
+  void Detach(TQsDataPacket* packet);
+  void PortChanged(bool opening);
+  void Enable();
+  void Disable();
+  void OnTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM second);
+  void TakeBytes(int count);
+  void Process(std::size_t start);
+  void RunPass(std::size_t start);
+  void Deliver(TQsDataPacket& packet, std::size_t size, bool bySize);
+  void TimeOutCollector();
+  void DropTooLong();
+  void Lock();
+  void Unlock();
+  void Call(const std::function<void()>& handler);
+  void ReleaseBuffer();
+  void RemoveFront(std::size_t bytes);
+  void SetCollector(TQsDataPacket* packet);
+  void LeaveCollector(TQsDataPacket* packet);
+  TQsBaseDispatcher* Dispatcher() const;
+  TQsPortLinkCallback Callback();
+
+  TQsPortLink* port_;
+  std::vector<TQsDataPacket*> packets_;
+  std::unique_ptr<std::uint8_t[]> buffer_;
+  std::size_t capacity_ = 0;
+  std::size_t count_ = 0;
+  TQsDataPacket* collector_ = nullptr;
+  std::int32_t timerHandle_ = 0;
+  bool enabled_ = false;
+  int lockDepth_ = 0;
+  bool dataPending_ = false;
+  std::size_t pendingStart_ = 0;
+  bool processing_ = false;
+  bool enableAfterLoading_ = false;
+};
+
+// The process-wide list of managers: the manager of a port, or null.
+TQsDataPacketManager* FindPacketManager(const TQsPortLink* port);
+std::size_t PacketManagerCount();

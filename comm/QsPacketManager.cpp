@@ -1,0 +1,308 @@
+// The packet manager of one port: it owns the port's incoming bytes, lets its packets match, delivers
+// complete packets and discards what no packet can use; and the process-wide list of managers.
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "comm/QsDispatch.h"
+#include "comm/QsExcept.h"
+#include "comm/QsPacket.h"
+#include "platform/Application.h"
+#include "platform/MessageLoop.h"
+
+namespace {
+
+constexpr std::uint8_t kLogPacket = 18;
+constexpr std::uint8_t kLogStringPacket = 244, kLogSizePacket = 245, kLogTimeout = 246;
+constexpr std::size_t kBufferStep = 8192;
+
+struct ManagerList {
+  std::mutex lock;
+  std::vector<TQsDataPacketManager*> managers;
+};
+
+ManagerList& Managers() {
+  static auto* list = new ManagerList;
+  return *list;
+}
+
+}  // namespace
+
+TQsDataPacketManager* FindPacketManager(const TQsPortLink* port) {
+  ManagerList& list = Managers();
+  std::lock_guard guard(list.lock);
+  for (TQsDataPacketManager* m : list.managers)
+    if (m->Port() == port) return m;
+  return nullptr;
+}
+
+std::size_t PacketManagerCount() {
+  ManagerList& list = Managers();
+  std::lock_guard guard(list.lock);
+  return list.managers.size();
+}
+
+// ---- Life --------------------------------------------------------------------------------------
+
+TQsDataPacketManager::TQsDataPacketManager(TQsPortLink* port) : port_(port) {
+  {
+    ManagerList& list = Managers();
+    std::lock_guard guard(list.lock);
+    list.managers.push_back(this);
+  }
+  port_->RegisterLinkUser(Callback());
+  if (port_->LinkOpen()) {
+    if (port_->LinkLoading())
+      enableAfterLoading_ = true;
+    else
+      Enable();
+  }
+}
+
+TQsDataPacketManager::~TQsDataPacketManager() {
+  {
+    ManagerList& list = Managers();
+    std::lock_guard guard(list.lock);
+    std::erase(list.managers, this);
+  }
+  if (enabled_) Disable();
+  port_->UnregisterLinkUser(Callback());
+  ReleaseBuffer();
+}
+
+TQsPortLinkCallback TQsDataPacketManager::Callback() {
+  return TQsPortLinkCallback(this, "TQsDataPacketManager.PortChanged", [this](bool opening) { PortChanged(opening); });
+}
+
+TQsBaseDispatcher* TQsDataPacketManager::Dispatcher() const { return port_->LinkDispatcher(); }
+
+void TQsDataPacketManager::Attach(TQsDataPacket* packet) { packets_.push_back(packet); }
+
+void TQsDataPacketManager::Detach(TQsDataPacket* packet) {
+  if (collector_ == packet) {
+    packet->state_ = TQsDataPacket::msIdle;
+    LeaveCollector(packet);
+  }
+  std::erase(packets_, packet);
+}
+
+void TQsDataPacketManager::PortChanged(bool opening) {
+  if (opening)
+    Enable();
+  else
+    Disable();
+}
+
+void TQsDataPacketManager::Enable() {
+  TQsBaseDispatcher* dispatcher = Dispatcher();
+  if (enabled_ || dispatcher == nullptr) return;
+  dispatcher->AddMethodHandler(TQsNotifyMethod::Of<&TQsDataPacketManager::OnTrigger>(this));
+  timerHandle_ = dispatcher->CreateTimerTrigger();
+  enabled_ = true;
+  for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_))
+    if (packet->Enabled()) platform::GuardHandler([packet] { packet->Arm(); });
+}
+
+void TQsDataPacketManager::Disable() {
+  if (!enabled_) return;
+  for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_)) packet->Disarm();
+  if (TQsBaseDispatcher* dispatcher = Dispatcher()) {
+    if (timerHandle_ > 0) dispatcher->DeleteTrigger(timerHandle_);
+    dispatcher->RemoveMethodHandler(TQsNotifyMethod::Of<&TQsDataPacketManager::OnTrigger>(this));
+  }
+  timerHandle_ = 0;
+  enabled_ = false;
+  ReleaseBuffer();
+}
+
+// ---- Incoming bytes ----------------------------------------------------------------------------
+
+void TQsDataPacketManager::OnTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM) {
+  if (msg == DM_AVAIL) {
+    TakeBytes(static_cast<int>(first));
+  } else if (msg == DM_TIMER && static_cast<std::int32_t>(first) == timerHandle_ && collector_ != nullptr) {
+    TimeOutCollector();
+  }
+}
+
+void TQsDataPacketManager::TakeBytes(int count) {
+  TQsBaseDispatcher* dispatcher = Dispatcher();
+  if (count <= 0 || dispatcher == nullptr) return;
+  const std::size_t wanted = static_cast<std::size_t>(count);
+  if (count_ + wanted >= capacity_) {
+    std::size_t capacity = capacity_;
+    while (count_ + wanted >= capacity) capacity += kBufferStep;
+    auto grown = std::make_unique<std::uint8_t[]>(capacity);
+    if (count_ > 0) std::memcpy(grown.get(), buffer_.get(), count_);
+    buffer_ = std::move(grown);
+    capacity_ = capacity;
+  }
+  const int read = dispatcher->ReadBlock(buffer_.get() + count_, count);
+  if (read <= 0) return;
+  const std::size_t start = count_;
+  count_ += static_cast<std::size_t>(read);
+  Process(start);
+  if (collector_ != nullptr && count_ > kMaxBuffer) DropTooLong();
+}
+
+// Bytes that arrive while a handler runs are scanned once the handler returns; a rescan asked for
+// during a pass runs after it, as a loop rather than a recursion.
+void TQsDataPacketManager::Process(std::size_t start) {
+  if (lockDepth_ > 0) {
+    pendingStart_ = dataPending_ ? std::min(pendingStart_, start) : start;
+    dataPending_ = true;
+    return;
+  }
+  if (processing_) {
+    pendingStart_ = dataPending_ ? std::min(pendingStart_, start) : start;
+    dataPending_ = true;
+    return;
+  }
+  processing_ = true;
+  std::size_t from = start;
+  for (;;) {
+    RunPass(from);
+    if (!dataPending_ || lockDepth_ > 0) break;
+    dataPending_ = false;
+    from = pendingStart_;
+  }
+  processing_ = false;
+}
+
+void TQsDataPacketManager::RunPass(std::size_t start) {
+  if (count_ == 0) return;
+  if (collector_ != nullptr) {
+    collector_->Scan(start);
+  } else {
+    for (std::size_t k = 0; k < packets_.size(); ++k) {
+      TQsDataPacket::TScanResult result = packets_[k]->Scan(start);
+      if (result != TQsDataPacket::srDone || count_ == 0) break;
+    }
+  }
+  if (dataPending_) return;  // a rescan follows: the remaining bytes are not judged yet
+  if (collector_ != nullptr) return;
+  for (TQsDataPacket* packet : packets_)
+    if (packet->Enabled() && packet->HasBegunMatch()) return;
+  ReleaseBuffer();  // no packet can use these bytes
+}
+
+// ---- Delivery ----------------------------------------------------------------------------------
+
+void TQsDataPacketManager::Lock() {
+  if (lockDepth_++ > 0) return;
+  for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_))
+    if (packet->Enabled()) packet->Disarm();
+}
+
+void TQsDataPacketManager::Unlock() {
+  if (--lockDepth_ > 0) return;
+  for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_)) {
+    if (!packet->Enabled()) continue;
+    packet->enablePending_ = false;
+    platform::GuardHandler([packet] { packet->Arm(); });
+  }
+  pendingStart_ = 0;
+  dataPending_ = false;
+  Process(0);
+}
+
+// Handlers run on the main thread; a dispatcher that runs its own thread hands them over.
+void TQsDataPacketManager::Call(const std::function<void()>& handler) {
+  auto guarded = [&handler] { platform::GuardHandler(handler); };
+  if (platform::IsMainThread())
+    guarded();
+  else
+    TQsBaseDispatcher::RunInMainThread(guarded);
+}
+
+void TQsDataPacketManager::Deliver(TQsDataPacket& packet, std::size_t size, bool bySize) {
+  struct Guard {
+    TQsDataPacketManager& m;
+    ~Guard() { m.Unlock(); }
+  };
+  Lock();
+  Guard unlock{*this};
+  packet.SetEnabled(false);
+  const std::size_t begin = static_cast<std::size_t>(packet.begin_);
+  std::size_t position = begin;
+  std::size_t length = size;
+  if (!packet.includeStrings_) {
+    if (packet.startCond_ == scString) {
+      const std::size_t startLen = std::min(length, packet.startPattern_.Length());
+      position += startLen;
+      length -= startLen;
+    }
+    if (!bySize) length -= std::min(length, packet.endPattern_.Length());
+  }
+  const std::uint8_t* data = buffer_.get() + position;
+  packet.Log(kLogStringPacket);
+  packet.Log(bySize ? kLogSizePacket : kLogStringPacket, std::string(reinterpret_cast<const char*>(data), length));
+  if (packet.OnPacket) Call([&] { packet.OnPacket(&packet, data, static_cast<int>(length)); });
+  if (packet.OnStringPacket) {
+    const std::string text(reinterpret_cast<const char*>(data), length);
+    Call([&] { packet.OnStringPacket(&packet, text); });
+  }
+  RemoveFront(begin + size);
+  if (packet.autoEnable_) packet.SetEnabled(true);  // armed when the lock ends
+}
+
+void TQsDataPacketManager::TimeOutCollector() {
+  TQsDataPacket* packet = collector_;
+  struct Guard {
+    TQsDataPacketManager& m;
+    ~Guard() { m.Unlock(); }
+  };
+  Lock();
+  Guard unlock{*this};
+  packet->Log(kLogTimeout);
+  packet->SetEnabled(false);
+  if (packet->OnTimeout) Call([packet] { packet->OnTimeout(packet); });
+}
+
+// A collector that has gathered more than the buffer may hold can never be delivered: its bytes
+// are dropped and it starts over, so that a peer cannot exhaust memory with one endless packet.
+void TQsDataPacketManager::DropTooLong() {
+  TQsDataPacket* packet = collector_;
+  packet->Log(kLogTimeout, "Packet too long");
+  packet->Disarm();
+  ReleaseBuffer();
+  if (packet->Enabled()) platform::GuardHandler([packet] { packet->Arm(); });
+}
+
+void TQsDataPacketManager::SetCollector(TQsDataPacket* packet) {
+  collector_ = packet;
+  packet->ownsBuffer_ = true;
+  TQsBaseDispatcher* dispatcher = Dispatcher();
+  if (packet->timeOut_ != 0 && dispatcher != nullptr) dispatcher->ArmTimerTrigger(timerHandle_, packet->timeOut_, true);
+  // The others drop their partial matches; an any-data packet now waits for the buffer.
+  for (TQsDataPacket* other : std::vector<TQsDataPacket*>(packets_)) {
+    if (other == packet || !other->Enabled()) continue;
+    other->Disarm();
+    platform::GuardHandler([other] { other->Arm(); });
+  }
+}
+
+void TQsDataPacketManager::LeaveCollector(TQsDataPacket* packet) {
+  collector_ = nullptr;
+  packet->ownsBuffer_ = false;
+  TQsBaseDispatcher* dispatcher = Dispatcher();
+  if (dispatcher != nullptr && timerHandle_ > 0) RaiseForCode(nullptr, dispatcher->ArmTimerTrigger(timerHandle_, 0, false));
+  Process(0);
+}
+
+void TQsDataPacketManager::RemoveFront(std::size_t bytes) {
+  bytes = std::min(bytes, count_);
+  if (bytes == count_) {
+    ReleaseBuffer();
+    return;
+  }
+  std::memmove(buffer_.get(), buffer_.get() + bytes, count_ - bytes);
+  count_ -= bytes;
+}
+
+void TQsDataPacketManager::ReleaseBuffer() {
+  buffer_.reset();
+  capacity_ = 0;
+  count_ = 0;
+}
