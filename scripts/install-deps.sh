@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   qt6-base-dev
+  fontconfig fonts-dejavu-core fonts-wqy-microhei
   netbase
   python3-pyftpdlib vsftpd passwd
 )

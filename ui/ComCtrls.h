@@ -19,14 +19,14 @@ class TStatusBar : public TControl {
   std::string ClassName() const override { return "TStatusBar"; }
 
   bool SimplePanel() const { return simplePanel_; }
-  void SetSimplePanel(bool value) { simplePanel_ = value; }
+  void SetSimplePanel(bool value) { simplePanel_ = value; Changed(ccStatusText); }
   const std::string& SimpleText() const { return simpleText_; }
-  void SetSimpleText(const std::string& value) { simpleText_ = value; }
+  void SetSimpleText(const std::string& value) { simpleText_ = value; Changed(ccStatusText); }
   // The panels' texts; a stored form gives one line per panel.
   const platform::TStringList& Panels() const { return panels_; }
-  void SetPanels(const platform::TStringList& value) { panels_ = value; }
+  void SetPanels(const platform::TStringList& value) { panels_ = value; Changed(ccStatusText); }
   int PanelCount() const { return panels_.Count(); }
-  void SetPanelText(int index, const std::string& text) { panels_.SetStrings(index, text); }
+  void SetPanelText(int index, const std::string& text) { panels_.SetStrings(index, text); Changed(ccStatusText); }
   TAlign Align() const { return align_; }
   void SetAlign(TAlign value) { align_ = value; }
   bool SizeGrip() const { return sizeGrip_; }

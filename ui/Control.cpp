@@ -13,6 +13,7 @@ TControl::TControl(platform::TComponent* owner)
       action_(*this, [](const platform::TComponent& c) { return dynamic_cast<const TAction*>(&c) != nullptr; }) {}
 
 TControl::~TControl() {
+  NotifyChanged(*this, ccDestroyed);
   for (TControl* child : controls_) child->parent_ = nullptr;
   if (parent_ != nullptr) std::erase(parent_->controls_, this);
 }
@@ -22,6 +23,7 @@ void TControl::SetBounds(int left, int top, int width, int height) {
   top_ = top;
   width_ = width;
   height_ = height;
+  Changed(ccBounds);
 }
 
 void TControl::SetFont(const TFont& font) {
@@ -39,6 +41,7 @@ void TControl::SetParentFont(bool value) {
 }
 
 void TControl::FontChanged() {
+  Changed(ccFont);
   for (TControl* child : controls_) {
     if (child->parentFont_) {
       child->font_ = font_;

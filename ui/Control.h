@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/Component.h"
+#include "ui/Changes.h"
 #include "ui/ComponentRef.h"
 #include "ui/Events.h"
 #include "ui/Graphics.h"
@@ -21,19 +22,19 @@ class TControl : public platform::TComponent {
   std::string ClassName() const override { return "TControl"; }
 
   int Left() const { return left_; }
-  void SetLeft(int value) { left_ = value; }
+  void SetLeft(int value) { SetBounds(value, top_, width_, height_); }
   int Top() const { return top_; }
-  void SetTop(int value) { top_ = value; }
+  void SetTop(int value) { SetBounds(left_, value, width_, height_); }
   int Width() const { return width_; }
-  void SetWidth(int value) { width_ = value; }
+  void SetWidth(int value) { SetBounds(left_, top_, value, height_); }
   int Height() const { return height_; }
-  void SetHeight(int value) { height_ = value; }
+  void SetHeight(int value) { SetBounds(left_, top_, width_, value); }
   void SetBounds(int left, int top, int width, int height);
 
   bool Visible() const { return visible_; }
-  void SetVisible(bool value) { visible_ = value; }
+  void SetVisible(bool value) { visible_ = value; Changed(ccVisible); }
   bool Enabled() const { return enabled_; }
-  void SetEnabled(bool value) { enabled_ = value; }
+  void SetEnabled(bool value) { enabled_ = value; Changed(ccEnabled); }
   const std::string& Hint() const { return hint_; }
   void SetHint(const std::string& value) { hint_ = value; }
   bool ShowHint() const { return showHint_; }
@@ -43,7 +44,7 @@ class TControl : public platform::TComponent {
   bool TabStop() const { return tabStop_; }
   void SetTabStop(bool value) { tabStop_ = value; }
   TColor Color() const { return color_; }
-  void SetColor(TColor value) { color_ = value; }
+  void SetColor(TColor value) { color_ = value; Changed(ccColor); }
 
   const TFont& Font() const { return font_; }
   // Setting a font clears ParentFont; controls that follow this one's font take it too.
@@ -74,6 +75,10 @@ class TControl : public platform::TComponent {
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
  protected:
+  // Tells the front end (ui/Changes.h), unless the control is being read from a stored form.
+  void Changed(TControlChange change) {
+    if (!IsLoading()) NotifyChanged(*this, change);
+  }
   void Notification(platform::TComponent* component, platform::TOperation operation) override;
 
  private:

@@ -15,7 +15,7 @@ class TImage : public TControl {
   using TControl::TControl;
   std::string ClassName() const override { return "TImage"; }
   const std::string& Picture() const { return picture_; }
-  void SetPicture(const std::string& value) { picture_ = value; }
+  void SetPicture(const std::string& value) { picture_ = value; Changed(ccPicture); }
   bool Stretch() const { return stretch_; }
   void SetStretch(bool value) { stretch_ = value; }
   static const platform::PropertyTable& ClassProperties();

@@ -7,6 +7,7 @@ TForm::TForm(platform::TComponent* owner) : TControl(owner) { SetParentFont(fals
 void TForm::Close() {
   onClose_(this);
   closed_ = true;
+  Changed(ccClosed);
 }
 
 const platform::PropertyTable& TForm::ClassProperties() {

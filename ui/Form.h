@@ -19,7 +19,7 @@ class TForm : public TControl, public TMethodProvider {
   std::string ClassName() const override { return "TForm"; }
 
   const std::string& Caption() const { return caption_; }
-  void SetCaption(const std::string& value) { caption_ = value; }
+  void SetCaption(const std::string& value) { caption_ = value; Changed(ccCaption); }
   int ClientWidth() const { return clientWidth_; }
   void SetClientWidth(int value) { clientWidth_ = value; }
   int ClientHeight() const { return clientHeight_; }
@@ -38,7 +38,7 @@ class TForm : public TControl, public TMethodProvider {
 
   // Runs OnCreate; the application calls it once the form is read.
   void DoCreate() { onCreate_(this); }
-  // Runs OnClose and marks the window closed (a front end then hides it).
+  // Runs OnClose and marks the window closed; the front end hears ccClosed and hides it.
   void Close();
   bool IsClosed() const { return closed_; }
   // Runs OnDestroy; the application calls it before it frees the window.

@@ -48,10 +48,25 @@ const PropertyTable& TMaskEdit::ClassProperties() {
   return table;
 }
 
+void TMemo::SetLines(const platform::TStringList& value) {
+  lines_ = value;
+  Changed(ccLines);
+}
+
+void TMemo::AddLine(const std::string& line) {
+  lines_.Add(line);
+  Changed(ccLineAdded);
+}
+
+void TMemo::SetText(const std::string& value) {
+  lines_.SetText(value);
+  Changed(ccLines);
+}
+
 const PropertyTable& TMemo::ClassProperties() {
   static const PropertyTable table =
       PropertyTable(&TControl::ClassProperties())
-          .Property("Lines", static_cast<const platform::TStringList& (TMemo::*)() const>(&TMemo::Lines), &TMemo::SetLines)
+          .Property("Lines", &TMemo::Lines, &TMemo::SetLines)
           .Property("ReadOnly", &TMemo::ReadOnly, &TMemo::SetReadOnly)
           .Property("WordWrap", &TMemo::WordWrap, &TMemo::SetWordWrap)
           .Enumeration("ScrollBars", &TMemo::ScrollBars, &TMemo::SetScrollBars,
@@ -62,6 +77,12 @@ const PropertyTable& TMemo::ClassProperties() {
 void TItemsControl::SetItems(const platform::TStringList& value) {
   items_ = value;
   if (itemIndex_ >= items_.Count()) itemIndex_ = -1;
+  Changed(ccItems);
+}
+
+void TItemsControl::SetItem(int index, const std::string& text) {
+  items_.SetStrings(index, text);
+  Changed(ccItems);
 }
 
 void TItemsControl::SetItemIndex(int value) {
@@ -70,6 +91,7 @@ void TItemsControl::SetItemIndex(int value) {
     throw platform::Exception("Item index out of range (" + std::to_string(value) + ")");
   }
   itemIndex_ = value;
+  Changed(ccItems);
 }
 
 void TItemsControl::Loaded() {

@@ -16,7 +16,7 @@ class TCaptionControl : public TControl {
   using TControl::TControl;
   std::string ClassName() const override { return "TCaptionControl"; }
   const std::string& Caption() const { return caption_; }
-  void SetCaption(const std::string& value) { caption_ = value; }
+  void SetCaption(const std::string& value) { caption_ = value; Changed(ccCaption); }
   static const platform::PropertyTable& ClassProperties();
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
@@ -59,7 +59,7 @@ class TBitBtn : public TButton {
   using TButton::TButton;
   std::string ClassName() const override { return "TBitBtn"; }
   const std::string& Glyph() const { return glyph_; }
-  void SetGlyph(const std::string& value) { glyph_ = value; }
+  void SetGlyph(const std::string& value) { glyph_ = value; Changed(ccPicture); }
   static const platform::PropertyTable& ClassProperties();
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
@@ -72,7 +72,7 @@ class TCheckBox : public TCaptionControl {
   using TCaptionControl::TCaptionControl;
   std::string ClassName() const override { return "TCheckBox"; }
   bool Checked() const { return checked_; }
-  void SetChecked(bool value) { checked_ = value; }
+  void SetChecked(bool value) { checked_ = value; Changed(ccState); }
   static const platform::PropertyTable& ClassProperties();
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
@@ -97,9 +97,9 @@ class TEdit : public TControl {
   explicit TEdit(platform::TComponent* owner) : TControl(owner) { SetTabStop(true); }
   std::string ClassName() const override { return "TEdit"; }
   const std::string& Text() const { return text_; }
-  void SetText(const std::string& value) { text_ = value; }
+  void SetText(const std::string& value) { text_ = value; Changed(ccText); }
   bool ReadOnly() const { return readOnly_; }
-  void SetReadOnly(bool value) { readOnly_ = value; }
+  void SetReadOnly(bool value) { readOnly_ = value; Changed(ccState); }
   static const platform::PropertyTable& ClassProperties();
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
@@ -127,18 +127,21 @@ class TMemo : public TControl {
  public:
   explicit TMemo(platform::TComponent* owner) : TControl(owner) { SetTabStop(true); }
   std::string ClassName() const override { return "TMemo"; }
+  // The lines change through the setters below only, so that the front end hears of each change.
   const platform::TStringList& Lines() const { return lines_; }
-  platform::TStringList& Lines() { return lines_; }
-  void SetLines(const platform::TStringList& value) { lines_ = value; }
+  void SetLines(const platform::TStringList& value);
+  // Appends one line (the runtime's Lines.Add).
+  void AddLine(const std::string& line);
+  void Clear() { SetLines({}); }
   // The whole text, each line ended by CR LF.
   std::string Text() const { return lines_.Text(); }
-  void SetText(const std::string& value) { lines_.SetText(value); }
+  void SetText(const std::string& value);
   bool ReadOnly() const { return readOnly_; }
-  void SetReadOnly(bool value) { readOnly_ = value; }
+  void SetReadOnly(bool value) { readOnly_ = value; Changed(ccState); }
   bool WordWrap() const { return wordWrap_; }
-  void SetWordWrap(bool value) { wordWrap_ = value; }
+  void SetWordWrap(bool value) { wordWrap_ = value; Changed(ccState); }
   TScrollStyle ScrollBars() const { return scrollBars_; }
-  void SetScrollBars(TScrollStyle value) { scrollBars_ = value; }
+  void SetScrollBars(TScrollStyle value) { scrollBars_ = value; Changed(ccState); }
   static const platform::PropertyTable& ClassProperties();
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
@@ -157,7 +160,7 @@ class TItemsControl : public TControl {
   std::string ClassName() const override { return "TItemsControl"; }
   const platform::TStringList& Items() const { return items_; }
   void SetItems(const platform::TStringList& value);
-  void SetItem(int index, const std::string& text) { items_.SetStrings(index, text); }
+  void SetItem(int index, const std::string& text);
   int ItemIndex() const { return itemIndex_; }
   // -1 or an index of Items; anything else raises platform::Exception.
   void SetItemIndex(int value);
@@ -187,7 +190,7 @@ class TCustomComboBox : public TItemsControl {
   using TItemsControl::TItemsControl;
   std::string ClassName() const override { return "TCustomComboBox"; }
   const std::string& Text() const { return text_; }
-  void SetText(const std::string& value) { text_ = value; }
+  void SetText(const std::string& value) { text_ = value; Changed(ccText); }
   static const platform::PropertyTable& ClassProperties();
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
@@ -206,7 +209,7 @@ class TCustomRadioGroup : public TItemsControl {
   using TItemsControl::TItemsControl;
   std::string ClassName() const override { return "TCustomRadioGroup"; }
   const std::string& Caption() const { return caption_; }
-  void SetCaption(const std::string& value) { caption_ = value; }
+  void SetCaption(const std::string& value) { caption_ = value; Changed(ccCaption); }
   int Columns() const { return columns_; }
   void SetColumns(int value) { columns_ = value; }
   static const platform::PropertyTable& ClassProperties();
