@@ -71,6 +71,12 @@ const platform::PropertyTable& TQsDataPacket::Properties() const {
 void TQsDataPacket::Loaded() {
   TQsBaseComponent::Loaded();
   label_ = "Packet:" + Name();
+  // A packet read from a form without a port watches the port of its window. (A port created
+  // after the packet cannot be recognised while it is being constructed, so the search is here.)
+  if (port_ == nullptr && Owner() != nullptr) {
+    for (int i = 0; i < Owner()->ComponentCount() && port_ == nullptr; ++i)
+      if (auto* link = dynamic_cast<TQsPortLink*>(Owner()->Components(i))) SetComPort(link);
+  }
   if (manager_ != nullptr && manager_->enableAfterLoading_) {
     manager_->enableAfterLoading_ = false;
     manager_->Enable();

@@ -122,6 +122,17 @@ void TQsCustomComPort::UnregisterUser(platform::HWND window) {
 
 // Last registered first; a user that unregisters itself while hearing of it is skipped safely
 // because the list is walked by index against its current size.
+// A core user is registered as a callback user under its own identity, so that unregistering it
+// removes exactly its record.
+static TPortUserCallback AsPortUser(const TQsPortLinkCallback& callback) {
+  return TPortUserCallback(callback.Object(), callback.Name(),
+                           [callback](TQsCustomComPort*, bool opening) { callback(opening); });
+}
+
+void TQsCustomComPort::RegisterLinkUser(const TQsPortLinkCallback& callback) { RegisterUser(AsPortUser(callback)); }
+
+void TQsCustomComPort::UnregisterLinkUser(const TQsPortLinkCallback& callback) { UnregisterUser(AsPortUser(callback)); }
+
 void TQsCustomComPort::NotifyUsers(platform::UINT msg, bool opening) {
   for (auto i = users_.size(); i-- > 0;) {
     if (i >= users_.size()) continue;

@@ -18,6 +18,7 @@
 #include "comm/QsDispatch.h"
 #include "comm/QsExcept.h"
 #include "comm/QsMisc.h"
+#include "comm/QsPortLink.h"
 #include "comm/QsTriggers.h"
 #include "platform/Event.h"
 #include "platform/MessageLoop.h"
@@ -69,7 +70,7 @@ using TLineErrorEvent = platform::TEvent<platform::TComponent*, std::uint16_t, b
 // A registered user hears (port, opening) when the port has opened (true) or is closing (false).
 using TPortUserCallback = platform::TEvent<TQsCustomComPort*, bool>;
 
-class TQsCustomComPort : public TQsBaseComponent {
+class TQsCustomComPort : public TQsBaseComponent, public TQsPortLink {
  public:
   explicit TQsCustomComPort(platform::TComponent* owner);
   ~TQsCustomComPort() override;
@@ -108,6 +109,14 @@ class TQsCustomComPort : public TQsBaseComponent {
 
   // The first port among the components owned by owner, searched depth first.
   static TQsCustomComPort* FindComPort(const platform::TComponent* owner);
+
+  // ---- What the communications core (data packets) sees of the port ----------------------------
+  TQsBaseDispatcher* LinkDispatcher() const override { return dispatcher_.get(); }
+  bool LinkOpen() const override { return open_; }
+  bool LinkLoading() const override { return IsLoading(); }
+  platform::TComponent* LinkComponent() override { return this; }
+  void RegisterLinkUser(const TQsPortLinkCallback& callback) override;
+  void UnregisterLinkUser(const TQsPortLinkCallback& callback) override;
   // Copies source's settings, registrations, trigger set (saved from its dispatcher when it is
   // open) and its trigger and open/close events; this port ends closed.
   void Assign(TQsCustomComPort& source);
