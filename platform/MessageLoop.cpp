@@ -352,13 +352,13 @@ void ThreadQueue::RearmTimerFd() {
   for (const Timer& t : timers_)
     if (nearest == 0 || t.dueMs < nearest) nearest = t.dueMs;
   if (nearest == armedDueMs_) return;
-  itimerspec spec{};
+  itimerspec due{};
   if (nearest != 0) {
     std::uint64_t ns = std::max<std::uint64_t>(nearest, 1) * 1'000'000;
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    due.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    due.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
   }
-  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+  timerfd_settime(timerFd_, TFD_TIMER_ABSTIME, &due, nullptr);
   armedDueMs_ = nearest;
 }
 
