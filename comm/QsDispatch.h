@@ -278,6 +278,8 @@ class TQsBaseDispatcher {
  protected:
   // A device that closes sets its id to -1.
   void SetDeviceId(int id) { deviceId_.store(id); }
+  // For a device that runs a service of its own in place of the threads (sockets).
+  void SetStarted(bool value) { started_.store(value); }
   // The output ring, for a device whose DeviceWrite queues into it (under OutputLock()).
   TQsOutputRing& OutRing() { return outRing_; }
   // Status counts as the last DeviceStatus left them (under OutputLock()).

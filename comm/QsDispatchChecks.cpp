@@ -84,6 +84,9 @@ bool TQsBaseDispatcher::CheckDataTriggers() {
   Guard state(stateLock_);
   if (!inRing_.Allocated()) return false;
   int p = scanPos_;
+  // A whole ring of new bytes brings the scan back to where the last avail notice was given: the
+  // position alone cannot tell new bytes from bytes already announced.
+  const bool scannedNew = scanBacklog_ > 0;
   while (scanBacklog_ > 0) {
     const std::uint8_t b = inRing_.At(p);
     --scanBacklog_;
@@ -101,7 +104,7 @@ bool TQsBaseDispatcher::CheckDataTriggers() {
   scanPos_ = p;
   const int avail = InputCountLocked();
   const std::uint32_t threshold = triggers_.availThreshold;
-  if (threshold != 0 && notifyPos_ != p && static_cast<std::uint32_t>(avail) >= threshold) {
+  if (threshold != 0 && (notifyPos_ != p || scannedNew) && static_cast<std::uint32_t>(avail) >= threshold) {
     LogEvent(2, 5, static_cast<std::uint32_t>(avail));
     notifyPos_ = p;
     state.unlock();

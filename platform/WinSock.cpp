@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "platform/WinSockAsync.h"
@@ -595,8 +596,9 @@ std::vector<LibraryExport> Wsock32Exports() {
 
 void RegisterWsock32() { RegisterBuiltinLibrary(kLibraryName, &Wsock32Exports); }
 
-namespace {
-const bool kWsock32Registered = (RegisterWsock32(), true);
+void EnsureWsock32Registered() {
+  static std::once_flag once;
+  std::call_once(once, RegisterWsock32);
 }
 
 }  // namespace platform::ws

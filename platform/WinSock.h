@@ -234,5 +234,8 @@ std::vector<LibraryExport> Wsock32Exports();
 // Makes "WSOCK32" loadable (idempotent). Done when the program starts; tests that removed the
 // library call it to restore it.
 void RegisterWsock32();
+// Registers it once per process (later calls do nothing, so that a test that removed it keeps it
+// removed). The engine's binding calls this before it loads the library.
+void EnsureWsock32Registered();
 
 }  // namespace platform::ws

@@ -158,6 +158,9 @@ bool IsConnected(SOCKET s) {
 }  // namespace
 
 void Select(SOCKET s, HWND hwnd, UINT msg, long events) {
+  // A selected socket never blocks; an accepted one inherits that with the selection.
+  const int flags = ::fcntl(static_cast<int>(s), F_GETFL);
+  if (flags >= 0) ::fcntl(static_cast<int>(s), F_SETFL, flags | O_NONBLOCK);
   UnwatchDescriptor(static_cast<int>(s));
   State st;
   st.hwnd = hwnd;

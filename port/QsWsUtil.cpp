@@ -48,6 +48,7 @@ TSocketFunctions& SocketFunctions() {
 bool LoadSocketLibrary() {
   TSocketFunctions& f = SocketFunctions();
   if (f.Library == 0) {
+    platform::ws::EnsureWsock32Registered();
     f.Library = platform::LoadLibrary(platform::ws::kLibraryName);
     if (f.Library == 0) return false;
   }

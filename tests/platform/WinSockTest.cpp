@@ -319,6 +319,9 @@ TEST_F(AsyncSelect, AcceptIsReenabledByAcceptAndTheAcceptedSocketInheritsTheSele
   ASSERT_NE(first, INVALID_SOCKET);
   sockets_.push_back(first);
   EXPECT_EQ(from.sin_addr.s_addr, htonl(0x7F000001));
+  char nothing;
+  EXPECT_EQ(recv(first, &nothing, 1, 0), SOCKET_ERROR) << "an accepted socket never blocks either";
+  EXPECT_EQ(WSAGetLastError(), WSAEWOULDBLOCK);
   ASSERT_TRUE(PumpUntil([&] { return Count(listener, FD_ACCEPT) == 2 && Count(first, FD_WRITE) == 1; }));
 
   peer::Send(peers_[0], "hi");

@@ -48,6 +48,7 @@ class SocketStartup : public ::testing::TestWithParam<StartupCase> {
  protected:
   void SetUp() override {
     ReleaseSocketLibrary();
+    ws::EnsureWsock32Registered();  // the once-only registration must not bring it back later
     std::vector<LibraryExport> exports = ws::Wsock32Exports();
     GetParam().breakIt(exports);
     if (exports.empty())
