@@ -243,7 +243,8 @@ class TQsCustomComPort : public TQsBaseComponent, public TQsPortLink {
   virtual void PortClosing();
 
   // The port chooser CheckPortNumber asks when AskForPort is on: true with the chosen number.
-  // No chooser exists without the serial layer's selection dialog, so nothing is chosen here.
+  // It is the selection dialog the front end installed (port/QsSelPort.h); without one, or when
+  // the user cancels, nothing is chosen.
   virtual bool SelectPortNumber(std::uint16_t& number);
   // Messages of the port window other than the trigger notifications and the deferred close. A
   // layer that listens on the window handles its messages here: true when handled, with result.

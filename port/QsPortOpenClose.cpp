@@ -1,10 +1,12 @@
 // The open sequence, the close (at once or deferred through the port window), the change of port
-// number while open, and the serial layer's defaults of the device operations.
+// number while open, and the serial layer: its dispatcher, its opening and the choice of port.
 #include <cstdio>
 #include <exception>
 
 #include "comm/QsExcept.h"
 #include "port/QsPort.h"
+#include "port/QsSelPort.h"
+#include "port/QsSerial.h"
 
 namespace {
 
@@ -149,12 +151,13 @@ void TQsCustomComPort::SetComNumber(std::uint16_t value) {
 // ---- The serial layer's operations ---------------------------------------------------------------
 
 std::unique_ptr<TQsBaseDispatcher> TQsCustomComPort::CreateDispatcher() {
-  if (deviceLayer_ == dlSerial) {
-    // The serial dispatcher is not part of the engine yet: every serial device is missing.
-    RaiseForCode(nullptr, kErrBadId);
+  if (deviceLayer_ != dlSerial) {
+    RaiseForCode(nullptr, kErrNullApi);
+    return nullptr;
   }
-  RaiseForCode(nullptr, kErrNullApi);
-  return nullptr;
+  // A port that telephony opened is adopted through its handle instead of being opened by name.
+  if (tapiMode_ == 2) return std::make_unique<TQsTAPI32Dispatcher>(this, tapiHandle_);
+  return std::make_unique<TQsWin32Dispatcher>(this);
 }
 
 int TQsCustomComPort::OpenDispatcher() {
@@ -184,4 +187,9 @@ void TQsCustomComPort::CheckPortNumber() {
   comNumber_ = chosen;
 }
 
-bool TQsCustomComPort::SelectPortNumber(std::uint16_t& /*number*/) { return false; }
+bool TQsCustomComPort::SelectPortNumber(std::uint16_t& number) {
+  int chosen = 0;
+  if (ShowPortSelection(chosen) != kSelectionOk || chosen <= 0 || chosen > 0xFFFF) return false;
+  number = static_cast<std::uint16_t>(chosen);
+  return true;
+}

@@ -7,54 +7,6 @@
 #include "port/QsSelPort.h"
 #include "ui/FormReader.h"
 
-namespace comselect {
-
-void TModalBitBtn::Click() {
-  ui::TBitBtn::Click();
-  if (modalResult_ == 0) return;
-  if (auto* host = dynamic_cast<TModalHost*>(Owner())) host->SetModalResult(modalResult_);
-}
-
-const platform::PropertyTable& TModalBitBtn::ClassProperties() {
-  static const platform::PropertyTable table = platform::PropertyTable(&ui::TBitBtn::ClassProperties())
-                                                   .Property("ModalResult", &TModalBitBtn::ModalResult,
-                                                             &TModalBitBtn::SetModalResult);
-  return table;
-}
-
-const platform::PropertyTable& TBevel::ClassProperties() {
-  static const platform::PropertyTable table = [] {
-    platform::PropertyTable t(&ui::TControl::ClassProperties());
-    t.Enumeration("Shape", &TBevel::Shape, &TBevel::SetShape,
-                  {{"bsBox", bsBox},
-                   {"bsFrame", bsFrame},
-                   {"bsTopLine", bsTopLine},
-                   {"bsBottomLine", bsBottomLine},
-                   {"bsLeftLine", bsLeftLine},
-                   {"bsRightLine", bsRightLine},
-                   {"bsSpacer", bsSpacer}})
-        .Enumeration("Style", &TBevel::Style, &TBevel::SetStyle, {{"bsLowered", bsLowered}, {"bsRaised", bsRaised}});
-    return t;
-  }();
-  return table;
-}
-
-const platform::PropertyTable& TStyledComboBox::ClassProperties() {
-  static const platform::PropertyTable table = [] {
-    platform::PropertyTable t(&ui::TComboBox::ClassProperties());
-    t.Enumeration("Style", &TStyledComboBox::Style, &TStyledComboBox::SetStyle,
-                  {{"csDropDown", csDropDown},
-                   {"csSimple", csSimple},
-                   {"csDropDownList", csDropDownList},
-                   {"csOwnerDrawFixed", csOwnerDrawFixed},
-                   {"csOwnerDrawVariable", csOwnerDrawVariable}});
-    return t;
-  }();
-  return table;
-}
-
-}  // namespace comselect
-
 namespace {
 
 constexpr int kHighestPort = 50;
@@ -62,9 +14,7 @@ constexpr int kHighestPort = 50;
 const ui::TClassRegistry& DialogClasses() {
   static const ui::TClassRegistry classes = [] {
     ui::TClassRegistry r = ui::StandardClasses();
-    r.Register<comselect::TBevel>("TBevel");
-    r.Register<comselect::TModalBitBtn>("TBitBtn");
-    r.Register<comselect::TStyledComboBox>("TComboBox");
+    r.Register<ui::TBevel>("TBevel");
     return r;
   }();
   return classes;
@@ -108,10 +58,8 @@ int TComSelectForm::SelectedPort() const {
 }
 
 ui::TComboBox& TComSelectForm::PortsComboBox() const { return Part<ui::TComboBox>(*this, "PortsComboBox"); }
-comselect::TModalBitBtn& TComSelectForm::OkBtn() const { return Part<comselect::TModalBitBtn>(*this, "OkBtn"); }
-comselect::TModalBitBtn& TComSelectForm::AbortBtn() const {
-  return Part<comselect::TModalBitBtn>(*this, "AbortBtn");
-}
+ui::TBitBtn& TComSelectForm::OkBtn() const { return Part<ui::TBitBtn>(*this, "OkBtn"); }
+ui::TBitBtn& TComSelectForm::AbortBtn() const { return Part<ui::TBitBtn>(*this, "AbortBtn"); }
 
 TComSelectRunner SetComSelectRunner(TComSelectRunner runner) {
   std::lock_guard guard(gRunnerLock);

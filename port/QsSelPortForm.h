@@ -10,68 +10,7 @@
 #include "ui/Form.h"
 #include "ui/StdCtrls.h"
 
-// The controls of the dialog the standard model lacks, registered for its form only.
-namespace comselect {
-
-// What a button with a modal result reports its press to.
-class TModalHost {
- public:
-  virtual ~TModalHost() = default;
-  virtual void SetModalResult(int result) = 0;
-};
-
-// A picture button whose press ends its window's modal run with ModalResult (when not 0).
-class TModalBitBtn : public ui::TBitBtn {
- public:
-  using ui::TBitBtn::TBitBtn;
-  int ModalResult() const { return modalResult_; }
-  void SetModalResult(int value) { modalResult_ = value; }
-  void Click() override;
-  static const platform::PropertyTable& ClassProperties();
-  const platform::PropertyTable& Properties() const override { return ClassProperties(); }
-
- private:
-  int modalResult_ = 0;
-};
-
-enum TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };
-enum TBevelStyle { bsLowered, bsRaised };
-
-// A drawn frame or line around other controls.
-class TBevel : public ui::TControl {
- public:
-  using ui::TControl::TControl;
-  std::string ClassName() const override { return "TBevel"; }
-  TBevelShape Shape() const { return shape_; }
-  void SetShape(TBevelShape value) { shape_ = value; }
-  TBevelStyle Style() const { return style_; }
-  void SetStyle(TBevelStyle value) { style_ = value; }
-  static const platform::PropertyTable& ClassProperties();
-  const platform::PropertyTable& Properties() const override { return ClassProperties(); }
-
- private:
-  TBevelShape shape_ = bsBox;
-  TBevelStyle style_ = bsLowered;
-};
-
-enum TComboBoxStyle { csDropDown, csSimple, csDropDownList, csOwnerDrawFixed, csOwnerDrawVariable };
-
-// A combo box that knows whether its text can be edited (csDropDownList: only the items).
-class TStyledComboBox : public ui::TComboBox {
- public:
-  using ui::TComboBox::TComboBox;
-  TComboBoxStyle Style() const { return style_; }
-  void SetStyle(TComboBoxStyle value) { style_ = value; }
-  static const platform::PropertyTable& ClassProperties();
-  const platform::PropertyTable& Properties() const override { return ClassProperties(); }
-
- private:
-  TComboBoxStyle style_ = csDropDown;
-};
-
-}  // namespace comselect
-
-class TComSelectForm : public ui::TForm, public comselect::TModalHost {
+class TComSelectForm : public ui::TForm, public ui::TModalHost {
  public:
   // Reads the dialog's form file (ComSelect.form from the resources folder); OnCreate runs when
   // the caller calls DoCreate.
@@ -87,8 +26,8 @@ class TComSelectForm : public ui::TForm, public comselect::TModalHost {
   void SetModalResult(int result) override { modalResult_ = result; }
 
   ui::TComboBox& PortsComboBox() const;
-  comselect::TModalBitBtn& OkBtn() const;
-  comselect::TModalBitBtn& AbortBtn() const;
+  ui::TBitBtn& OkBtn() const;
+  ui::TBitBtn& AbortBtn() const;
 
  private:
   int modalResult_ = 0;

@@ -1,5 +1,7 @@
 #include "port/QsSerial.h"
 
+#include <poll.h>
+
 #include <cerrno>
 #include <thread>
 
@@ -84,10 +86,9 @@ int TQsWin32Dispatcher::DeviceFlush(int queue) {
       if (!OutputThreadRunning()) break;
     }
   }
-  {
-    Guard out(OutputLock());
-    if (OutRing().Allocated()) OutRing().Clear();
-  }
+  // Emptied and purged in one step under the lock, so that no send falls between the two.
+  Guard out(OutputLock());
+  if (OutRing().Allocated()) OutRing().Clear();
   return -device_->Purge(platform::kPurgeTxAbort | platform::kPurgeTxClear);
 }
 
@@ -146,11 +147,50 @@ int TQsWin32Dispatcher::ServiceOnce() {
 
 bool TQsWin32Dispatcher::DeviceSetEventMask(std::uint32_t mask) { return device_ && device_->SetEventMask(mask); }
 
+// The output thread took its block from the ring before it called here; a flush (or an append
+// that made the ring contiguous again) may have changed the ring since. Each write therefore
+// happens under the output lock and only while the block is still what waits at the ring's tail,
+// so that bytes a flush discarded never go out after it. A stale block is handed back unsent, and
+// the output thread is woken to take the current one.
 int TQsWin32Dispatcher::DeviceSend(const std::uint8_t* buf, int len, platform::TSyncEvent& flushEvent) {
   if (!device_) return -1;
-  const int n = device_->Write(buf, len, flushEvent);
-  if (n == TSerialDevice::kWriteCancelled) return kDeviceSendFlushed;
-  return n > 0 ? n : -1;
+  for (;;) {
+    int n = 0;
+    {
+      Guard out(OutputLock());
+      if (!BlockIsCurrent(buf, len)) {
+        if (platform::TSyncEvent* output = OutputEvent()) output->Set();
+        return kDeviceSendFlushed;
+      }
+      n = device_->Write(buf, len, noWait_);  // one attempt: noWait_ is always set
+    }
+    if (n != TSerialDevice::kWriteCancelled) return n > 0 ? n : -1;
+    const int room = WaitForRoom(flushEvent);
+    if (room < 0) return -1;
+    if (room == 0) return kDeviceSendFlushed;
+  }
+}
+
+bool TQsWin32Dispatcher::BlockIsCurrent(const std::uint8_t* buf, int len) {
+  if (!OutRing().Allocated()) return false;
+  const std::uint8_t* current = nullptr;
+  int pending = 0;
+  OutRing().NextBlock(current, pending);
+  return current == buf && pending >= len;
+}
+
+// 1 when the device takes output again, 0 when a flush was asked, -1 when the device is gone.
+// The wait looks again every kDispatchWaitMs, so that a device closed meanwhile ends it.
+int TQsWin32Dispatcher::WaitForRoom(platform::TSyncEvent& flushEvent) {
+  for (;;) {
+    if (!device_->IsOpen() || StopRequested()) return -1;
+    pollfd fds[2] = {{device_->Handle(), POLLOUT, 0}, {flushEvent.Descriptor(), POLLIN, 0}};
+    const int r = poll(fds, 2, kDispatchWaitMs);
+    if (r < 0 && errno != EINTR) return -1;
+    if ((fds[1].revents & POLLIN) != 0) return 0;
+    if ((fds[0].revents & (POLLERR | POLLNVAL)) != 0) return -1;
+    if ((fds[0].revents & (POLLOUT | POLLHUP)) != 0) return 1;
+  }
 }
 
 bool TQsWin32Dispatcher::DeviceModemStatus(std::uint8_t& status) {
@@ -180,13 +220,29 @@ int TQsTAPI32Dispatcher::DeviceOpen(const std::string& /*name*/, int /*inSize*/,
     errno = lastError_;
     return kErrCommNotOpen;
   }
-  int error = 0;
-  device_ = TSerialDevice::Adopt(adopted_, error);
-  lastError_ = error;
-  if (!device_) {
+  if (!AdoptDevice()) {
+    const int error = lastError_;
     DeviceClose();
     errno = error;
     return -1;
   }
   return adopted_;
+}
+
+int TQsTAPI32Dispatcher::DeviceGetState(TQsLineSettings& settings) {
+  AdoptDevice();
+  return TQsWin32Dispatcher::DeviceGetState(settings);
+}
+
+bool TQsTAPI32Dispatcher::AdoptDevice() {
+  if (device_) {
+    if (device_->IsOpen()) return true;
+    lastError_ = platform::kSysErrInvalidHandle;  // adopted once and closed since
+    return false;
+  }
+  if (adopted_ <= 0) return false;
+  int error = 0;
+  device_ = TSerialDevice::Adopt(adopted_, error);
+  lastError_ = error;
+  return device_ != nullptr;
 }

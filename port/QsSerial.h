@@ -47,6 +47,11 @@ class TQsWin32Dispatcher : public TQsBaseDispatcher {
 
  private:
   void CancelServiceWaits();
+  // Under the output lock: buf and len are still the pending bytes at the ring's tail.
+  bool BlockIsCurrent(const std::uint8_t* buf, int len);
+  int WaitForRoom(platform::TSyncEvent& flushEvent);
+
+  platform::TSyncEvent noWait_{platform::TSyncEvent::rmManual, true};
 };
 
 class TQsTAPI32Dispatcher : public TQsWin32Dispatcher {
@@ -57,7 +62,13 @@ class TQsTAPI32Dispatcher : public TQsWin32Dispatcher {
 
   // The adopted handle, or -2007 ("device not open") when there is none.
   int DeviceOpen(const std::string& name, int inSize, int outSize) override;
+  // The settings telephony left on the device; readable before the opening, which is when the
+  // port component takes them over.
+  int DeviceGetState(TQsLineSettings& settings) override;
 
  private:
+  // Takes the descriptor over at its first use; false when there is none or it cannot be.
+  bool AdoptDevice();
+
   int adopted_;
 };

@@ -11,6 +11,23 @@ const PropertyTable& TImage::ClassProperties() {
   return table;
 }
 
+const PropertyTable& TBevel::ClassProperties() {
+  static const PropertyTable table = [] {
+    PropertyTable t(&TControl::ClassProperties());
+    t.Enumeration("Shape", &TBevel::Shape, &TBevel::SetShape,
+                  {{"bsBox", bsBox},
+                   {"bsFrame", bsFrame},
+                   {"bsTopLine", bsTopLine},
+                   {"bsBottomLine", bsBottomLine},
+                   {"bsLeftLine", bsLeftLine},
+                   {"bsRightLine", bsRightLine},
+                   {"bsSpacer", bsSpacer}})
+        .Enumeration("Style", &TBevel::Style, &TBevel::SetStyle, {{"bsLowered", bsLowered}, {"bsRaised", bsRaised}});
+    return t;
+  }();
+  return table;
+}
+
 PropertyTable TTitledControl::TitlesTable(const char* titles, const char* index) {
   PropertyTable table(&TControl::ClassProperties());
   table.Property(titles, &TTitledControl::Titles, &TTitledControl::SetTitles);

@@ -1,5 +1,5 @@
-// The picture and the older paged and tabbed controls: header (sections as strings), tab set,
-// notebook and tabbed notebook, each holding its titles as a list of lines.
+// The picture, the bevel, and the older paged and tabbed controls: header (sections as strings),
+// tab set, notebook and tabbed notebook, each holding its titles as a list of lines.
 #pragma once
 
 #include <string>
@@ -24,6 +24,26 @@ class TImage : public TControl {
  private:
   std::string picture_;
   bool stretch_ = false;
+};
+
+enum TBevelShape { bsBox, bsFrame, bsTopLine, bsBottomLine, bsLeftLine, bsRightLine, bsSpacer };
+enum TBevelStyle { bsLowered, bsRaised };
+
+// A drawn frame or line around other controls.
+class TBevel : public TControl {
+ public:
+  using TControl::TControl;
+  std::string ClassName() const override { return "TBevel"; }
+  TBevelShape Shape() const { return shape_; }
+  void SetShape(TBevelShape value) { shape_ = value; }
+  TBevelStyle Style() const { return style_; }
+  void SetStyle(TBevelStyle value) { style_ = value; }
+  static const platform::PropertyTable& ClassProperties();
+  const platform::PropertyTable& Properties() const override { return ClassProperties(); }
+
+ private:
+  TBevelShape shape_ = bsBox;
+  TBevelStyle style_ = bsLowered;
 };
 
 // A control whose titles are one list of lines under a given property name, with the index of

@@ -19,8 +19,21 @@ const PropertyTable& TLabel::ClassProperties() {
 const PropertyTable& TButton::ClassProperties() {
   static const PropertyTable table = PropertyTable(&TCaptionControl::ClassProperties())
                                          .Property("Default", &TButton::Default, &TButton::SetDefault)
-                                         .Property("Cancel", &TButton::Cancel, &TButton::SetCancel);
+                                         .Property("Cancel", &TButton::Cancel, &TButton::SetCancel)
+                                         .Property("ModalResult", &TButton::ModalResult, &TButton::SetModalResult);
   return table;
+}
+
+void TButton::Click() {
+  if (modalResult_ != 0) {
+    for (platform::TComponent* owner = Owner(); owner != nullptr; owner = owner->Owner()) {
+      if (auto* host = dynamic_cast<TModalHost*>(owner)) {
+        host->SetModalResult(modalResult_);
+        break;
+      }
+    }
+  }
+  TCaptionControl::Click();
 }
 
 const PropertyTable& TBitBtn::ClassProperties() {
@@ -107,8 +120,17 @@ const PropertyTable& TItemsControl::ClassProperties() {
 }
 
 const PropertyTable& TCustomComboBox::ClassProperties() {
-  static const PropertyTable table =
-      PropertyTable(&TItemsControl::ClassProperties()).Property("Text", &TCustomComboBox::Text, &TCustomComboBox::SetText);
+  static const PropertyTable table = [] {
+    PropertyTable t(&TItemsControl::ClassProperties());
+    t.Property("Text", &TCustomComboBox::Text, &TCustomComboBox::SetText)
+        .Enumeration("Style", &TCustomComboBox::Style, &TCustomComboBox::SetStyle,
+                     {{"csDropDown", csDropDown},
+                      {"csSimple", csSimple},
+                      {"csDropDownList", csDropDownList},
+                      {"csOwnerDrawFixed", csOwnerDrawFixed},
+                      {"csOwnerDrawVariable", csOwnerDrawVariable}});
+    return t;
+  }();
   return table;
 }
 

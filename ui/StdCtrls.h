@@ -37,6 +37,13 @@ class TLabel : public TCaptionControl {
   bool autoSize_ = true;
 };
 
+// A window shown modally: a button with a modal result ends the run by setting it.
+class TModalHost {
+ public:
+  virtual ~TModalHost() = default;
+  virtual void SetModalResult(int result) = 0;
+};
+
 class TButton : public TCaptionControl {
  public:
   explicit TButton(platform::TComponent* owner) : TCaptionControl(owner) { SetTabStop(true); }
@@ -45,12 +52,17 @@ class TButton : public TCaptionControl {
   void SetDefault(bool value) { default_ = value; }
   bool Cancel() const { return cancel_; }
   void SetCancel(bool value) { cancel_ = value; }
+  // Not 0: a press hands it to the nearest owner that is a TModalHost before the click handler runs.
+  int ModalResult() const { return modalResult_; }
+  void SetModalResult(int value) { modalResult_ = value; }
+  void Click() override;
   static const platform::PropertyTable& ClassProperties();
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
  private:
   bool default_ = false;
   bool cancel_ = false;
+  int modalResult_ = 0;
 };
 
 // A button with a picture: Glyph names a picture file of the resources folder.
@@ -185,17 +197,23 @@ class TListBox : public TCustomListBox {
   std::string ClassName() const override { return "TListBox"; }
 };
 
+// csDropDownList: the text is always one of the items; the other styles let it be edited.
+enum TComboBoxStyle { csDropDown, csSimple, csDropDownList, csOwnerDrawFixed, csOwnerDrawVariable };
+
 class TCustomComboBox : public TItemsControl {
  public:
   using TItemsControl::TItemsControl;
   std::string ClassName() const override { return "TCustomComboBox"; }
   const std::string& Text() const { return text_; }
   void SetText(const std::string& value) { text_ = value; Changed(ccText); }
+  TComboBoxStyle Style() const { return style_; }
+  void SetStyle(TComboBoxStyle value) { style_ = value; }
   static const platform::PropertyTable& ClassProperties();
   const platform::PropertyTable& Properties() const override { return ClassProperties(); }
 
  private:
   std::string text_;
+  TComboBoxStyle style_ = csDropDown;
 };
 
 class TComboBox : public TCustomComboBox {

@@ -54,9 +54,10 @@ TEST(ComSelectForm, TheStoredLayoutIsTheDialogs) {
   EXPECT_TRUE(form.OkBtn().Default());
   EXPECT_EQ(form.OkBtn().ModalResult(), 1);
   EXPECT_EQ(form.AbortBtn().ModalResult(), 3);
-  auto* list = dynamic_cast<comselect::TStyledComboBox*>(&form.PortsComboBox());
-  ASSERT_NE(list, nullptr);
-  EXPECT_EQ(list->Style(), comselect::csDropDownList);
+  EXPECT_EQ(form.PortsComboBox().Style(), ui::csDropDownList);
+  auto* bevel = dynamic_cast<ui::TBevel*>(form.FindComponent("Bevel1"));
+  ASSERT_NE(bevel, nullptr);
+  EXPECT_EQ(bevel->Shape(), ui::bsFrame);
 }
 
 // COM1 free, COM2 held by another open, COM3 absent, COM12 free.

@@ -1,9 +1,12 @@
 #include "ui/headless/HeadlessFrontEnd.h"
 
+#include <cstdlib>
+
 #include "platform/MessageLoop.h"
 #include "ui/ComCtrls.h"
 #include "ui/Form.h"
 #include "ui/StdCtrls.h"
+#include "ui/headless/HeadlessPortSelect.h"
 
 namespace headless {
 
@@ -11,12 +14,18 @@ HeadlessFrontEnd::HeadlessFrontEnd(std::ostream& out)
     : writer_(out),
       prompter_(writer_),
       previousPrompter_(ui::SetPrompter(&prompter_)),
-      previousHandler_(platform::SetExceptionHandler([this](const std::exception& e) { writer_.Write("error", e.what()); })) {
+      previousHandler_(platform::SetExceptionHandler([this](const std::exception& e) { writer_.Write("error", e.what()); })),
+      previousRunner_(SetComSelectRunner([this](TComSelectForm& dialog) {
+        return AnswerPortSelection(dialog, writer_, std::getenv("QUILLSTAGE_SERIAL_PORT"));
+      })),
+      previousSelection_(SetPortSelectionDialog(&RunComSelectDialog)) {
   ui::AddChangeObserver(this);
 }
 
 HeadlessFrontEnd::~HeadlessFrontEnd() {
   ui::RemoveChangeObserver(this);
+  SetPortSelectionDialog(previousSelection_);
+  SetComSelectRunner(previousRunner_);
   platform::SetExceptionHandler(previousHandler_);
   ui::SetPrompter(previousPrompter_);
 }

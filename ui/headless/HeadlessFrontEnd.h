@@ -5,12 +5,15 @@
 //   received: NAME   a line was added to the received memo
 //   box: CAPTION | TEXT, then answer: BUTTON   a message box and the button taken (HeadlessPrompter.h)
 //   error: TEXT      an exception escaped a handler
+//   dialog: Select Port | PORTS, then answer: COMn or cancel   the port selection (HeadlessPortSelect.h)
 // The application designates the two memos. Run blocks in the platform's message loop itself.
 #pragma once
 
 #include <iostream>
 
 #include "platform/Application.h"
+#include "port/QsSelPort.h"
+#include "port/QsSelPortForm.h"
 #include "ui/Changes.h"
 #include "ui/FrontEnd.h"
 #include "ui/headless/HeadlessPrompter.h"
@@ -24,8 +27,8 @@ namespace headless {
 
 class HeadlessFrontEnd : public ui::TFrontEnd, private ui::TChangeObserver {
  public:
-  // Installs its prompter, change observer and exception handler; the destructor restores the
-  // previous ones.
+  // Installs its prompter, change observer, exception handler and port selection dialog; the
+  // destructor restores the previous ones.
   explicit HeadlessFrontEnd(std::ostream& out = std::cout);
   ~HeadlessFrontEnd() override;
   HeadlessFrontEnd(const HeadlessFrontEnd&) = delete;
@@ -49,6 +52,8 @@ class HeadlessFrontEnd : public ui::TFrontEnd, private ui::TChangeObserver {
   HeadlessPrompter prompter_;
   ui::TPrompter* previousPrompter_;
   platform::ExceptionHandler previousHandler_;
+  TComSelectRunner previousRunner_;
+  TPortSelectionDialog previousSelection_;
   ui::TMemo* listingMemo_ = nullptr;
   ui::TMemo* receivedMemo_ = nullptr;
   ui::TForm* mainForm_ = nullptr;

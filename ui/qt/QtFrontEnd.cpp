@@ -20,9 +20,14 @@ QtFrontEnd::QtFrontEnd()
     quitting_ = false;
     QCoreApplication::exit(exitCode);
   });
+  previousRunner_ = SetComSelectRunner(
+      [this](TComSelectForm& dialog) { return RunModal(dialog, [&dialog] { return dialog.ModalResult(); }); });
+  previousSelection_ = SetPortSelectionDialog(&RunComSelectDialog);
 }
 
 QtFrontEnd::~QtFrontEnd() {
+  SetPortSelectionDialog(previousSelection_);
+  SetComSelectRunner(previousRunner_);
   ui::RemoveChangeObserver(this);
   platform::SetExceptionHandler(previousHandler_);
   ui::SetPrompter(previousPrompter_);
@@ -91,6 +96,7 @@ void QtFrontEnd::FormChanged(ui::TForm& form, FormWindow& window, ui::TControlCh
   switch (change) {
     case ui::ccClosed:
       window.hide();
+      if (&form == modalForm_ && modalLoop_ != nullptr) modalLoop_->quit();
       // Closing the main window ends the program.
       if (&form == mainForm_ && !quitting_) Quit(0);
       break;

@@ -5,12 +5,16 @@
 // error box.
 #pragma once
 
+#include <QEventLoop>
 #include <QPointer>
 #include <QWidget>
+#include <functional>
 #include <memory>
 #include <unordered_map>
 
 #include "platform/Application.h"
+#include "port/QsSelPort.h"
+#include "port/QsSelPortForm.h"
 #include "ui/Changes.h"
 #include "ui/FrontEnd.h"
 #include "ui/qt/FormWindow.h"
@@ -21,8 +25,8 @@ namespace qtfront {
 
 class QtFrontEnd : public ui::TFrontEnd, private ui::TChangeObserver {
  public:
-  // Installs its prompter, change observer and exception handler; the destructor restores the
-  // previous ones and closes the windows it made.
+  // Installs its prompter, change observer, exception handler and port selection dialog; the
+  // destructor restores the previous ones and closes the windows it made.
   QtFrontEnd();
   ~QtFrontEnd() override;
   QtFrontEnd(const QtFrontEnd&) = delete;
@@ -35,6 +39,11 @@ class QtFrontEnd : public ui::TFrontEnd, private ui::TChangeObserver {
 
   // The widget that shows control (its form's window for a form); nullptr when none does.
   QWidget* WidgetOf(const ui::TControl& control) const;
+
+  // Shows form as a modal dialog and runs a nested loop until a button press leaves modalResult()
+  // not 0, or the form is closed (0 then). A dialog never becomes the main window. The list a user
+  // picks from passes the selection back to the model.
+  int RunModal(ui::TForm& form, const std::function<int()>& modalResult);
 
  private:
   void ControlChanged(ui::TControl& control, ui::TControlChange change) override;
@@ -51,6 +60,11 @@ class QtFrontEnd : public ui::TFrontEnd, private ui::TChangeObserver {
   std::unordered_map<const ui::TControl*, std::unique_ptr<FormWindow>> windows_;
   const ui::TForm* mainForm_ = nullptr;
   bool quitting_ = false;
+  // The innermost modal run: its form and loop.
+  const ui::TForm* modalForm_ = nullptr;
+  QEventLoop* modalLoop_ = nullptr;
+  TComSelectRunner previousRunner_;
+  TPortSelectionDialog previousSelection_;
 };
 
 }  // namespace qtfront
