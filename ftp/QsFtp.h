@@ -1,0 +1,289 @@
+// The FTP client and its history log.
+//
+// TQsCustomFtpClient is a Winsock port whose TCP connection is the FTP control connection: a data
+// packet cuts the server's reply lines out of it, a small command stack sends multi-command
+// operations one reply at a time, and a second socket object carries listings and files. Every
+// report (status, error, reply, log code) is posted to the client's own hidden window, so that it
+// reaches the application after the code that caused it has returned, in the order it was made.
+// TQsFtpClient publishes the properties; TQsFtpLog appends one time-stamped line per log code.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "port/QsSocket.h"
+#include "port/QsWsPort.h"
+
+class TQsDataPacket;
+class TQsFtpLog;
+
+enum TFtpStatusCode : std::uint8_t {
+  fsDisconnected = 0,
+  fsConnected = 1,
+  fsLoggedOut = 2,
+  fsLoggedIn = 3,
+  fsCommandComplete = 4,
+  fsCurrentDirectory = 5,
+  fsDataAvailable = 6,
+  fsProgress = 7,
+  fsTransferComplete = 8,
+  fsTimedOut = 9,
+};
+
+enum TFtpFileType : std::uint8_t { ftAscii = 0, ftBinary = 1 };
+
+// Any value other than rtAppend and rtReplace acts as rtRestart.
+enum TRetrieveMode : int { rtAppend = 0, rtReplace = 1, rtRestart = 2 };
+
+enum TFtpLogCode : std::uint8_t {
+  lcDisconnected = 0,
+  lcConnected = 1,
+  lcLoggedOut = 2,
+  lcLoggedIn = 3,
+  lcDeleting = 4,
+  lcRenaming = 5,
+  lcDownloading = 6,
+  lcUploading = 7,
+  lcTransferComplete = 8,
+  lcRestarting = 9,
+  lcTimedOut = 10,
+  lcAborted = 11,
+};
+
+// The client's own state; Listing, Retrieving and Querying are the busy states.
+enum TFtpClientState : std::uint8_t { fcIdle, fcLoggingOn, fcReady, fcListing, fcRetrieving, fcQuerying };
+
+// Texts are valid only during the call; a null text means "none".
+using TFtpStatusEvent = platform::TEvent<platform::TComponent*, TFtpStatusCode, const char*>;
+using TFtpErrorEvent = platform::TEvent<platform::TComponent*, std::int32_t, const char*>;
+using TFtpReplyEvent = platform::TEvent<platform::TComponent*, std::int32_t, const char*>;
+using TFtpLogEvent = platform::TEvent<platform::TComponent*, TFtpLogCode>;
+
+// The client's messages to its own window.
+constexpr platform::UINT kFtpErrorMessage = 2845;
+constexpr platform::UINT kFtpLogMessage = 2846;
+constexpr platform::UINT kFtpReplyMessage = 2847;
+constexpr platform::UINT kFtpStatusMessage = 2848;
+constexpr platform::UINT kFtpTimeoutMessage = 2849;
+constexpr platform::UINT_PTR kFtpConnectTimerId = 1;
+
+constexpr int kFtpCommandStackSize = 32;
+constexpr std::size_t kFtpReplyBufferSize = 32769;
+constexpr std::size_t kFtpDataBufferSize = 32769;
+constexpr const char* kFtpWindowClass = "qsFtpClientWindow";
+
+class TQsCustomFtpClient : public TQsCustomWinsockPort {
+ public:
+  explicit TQsCustomFtpClient(platform::TComponent* owner);
+  ~TQsCustomFtpClient() override;
+  std::string ClassName() const override { return "TQsCustomFtpClient"; }
+  const platform::PropertyTable& Properties() const override;
+
+  // ---- Operations: each returns at once; the outcome arrives through the events ----------------
+  bool LogOn();
+  bool LogOff();
+  bool ChangeDirectory(const std::string& path);
+  bool QueryCurrentDirectory();
+  bool ListDirectory(const std::string& path, bool fullList);
+  // Raises the file system's exception when the local file cannot be created or opened.
+  bool RetrieveFile(const std::string& remoteName, const std::string& localName, TRetrieveMode mode);
+  bool AbortTransfer();
+
+  // ---- State -----------------------------------------------------------------------------------
+  bool Connected() const { return state_ != fcIdle; }
+  TFtpClientState FtpState() const { return state_; }
+  int BytesTransferred() const { return bytesTransferred_; }
+  int RestartPosition() const { return restartPosition_; }
+  void SetRestartPosition(int value) { restartPosition_ = value; }
+  // The names of the last retrieval (quoted by the history log).
+  const std::string& RemoteFileName() const { return remoteFileName_; }
+  const std::string& LocalFileName() const { return localFileName_; }
+
+  // ---- Properties ------------------------------------------------------------------------------
+  const std::string& UserName() const { return userName_; }
+  void SetUserName(const std::string& value) { userName_ = value; }
+  const std::string& Password() const { return password_; }
+  void SetPassword(const std::string& value) { password_ = value; }
+  const std::string& Account() const { return account_; }
+  void SetAccount(const std::string& value) { account_ = value; }
+  bool PassiveMode() const { return passiveMode_; }
+  void SetPassiveMode(bool value) { passiveMode_ = value; }
+  TFtpFileType FileType() const { return fileType_; }
+  void SetFileType(TFtpFileType value) { fileType_ = value; }
+  int TransferTimeout() const { return transferTimeout_; }
+  void SetTransferTimeout(int ticks) { transferTimeout_ = ticks; }
+  int ConnectTimeout() const { return connectTimeout_; }
+  void SetConnectTimeout(int ticks) { connectTimeout_ = ticks; }
+  TQsFtpLog* FtpLog() const { return ftpLog_; }
+  void SetFtpLog(TQsFtpLog* log);
+
+  TFtpStatusEvent OnFtpStatus;
+  TFtpErrorEvent OnFtpError;
+  TFtpReplyEvent OnFtpReply;
+  TFtpLogEvent OnFtpLog;
+
+ protected:
+  void NotifyConnect() override;
+  void NotifyDisconnect() override;
+  void NotifyError(int errorCode) override;
+  void Notification(platform::TComponent* component, platform::TOperation operation) override;
+
+  // ---- Internal operations of the control connection -------------------------------------------
+  void SendCommand(const std::string& text);
+  // Raises platform::Exception "FTP Command stack full" (emptying the stack) on the 33rd command.
+  void PushCommand(const std::string& text);
+  void SendNextCommand();
+  int CommandCount() const { return static_cast<int>(commands_.size()); }
+  void ChangeState(TFtpClientState newState);
+  void PostStatus(TFtpStatusCode code, const char* text);
+  void PostError(std::int32_t code, const char* text);
+  void PostLog(TFtpLogCode code);
+  // Runs one reply line through the multi-line handling and the reply table.
+  void ProcessReply(int code, const std::string& line);
+  // The reply buffer as it stands (the current, possibly multi-line, reply).
+  const char* ReplyText() const { return replyBuffer_.data(); }
+
+ private:
+  // A report waiting in the window's queue.
+  struct TPosted {
+    std::int32_t code = 0;
+    bool hasText = false;
+    std::string text;
+  };
+
+  static platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
+                                      platform::LPARAM lParam);
+  void HandleClientMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
+  void Post(platform::UINT msg, std::int32_t code, const char* text);
+  bool TakePosted(platform::LPARAM id, TPosted& posted);
+  void DeliverLog(TFtpLogCode code);
+  void ConnectTimerFired();
+  void TransferTimedOut();
+
+  // Replies.
+  void ReplyLine(platform::TComponent* sender, const std::string& line);
+  bool CollectMultiLine(int& code, const std::string& line);
+  void ReactToReply(int code);
+  bool ReactLoggingOn(int code);
+  bool ReactTransferring(int code);
+  bool ReactQuerying(int code);
+  bool ReactIdleOrReady(int code);
+  void UnexpectedReply(int code);
+  void StoreReplyLine(const std::string& line, bool append);
+
+  // Timers.
+  void TriggerHandler(platform::UINT msg, platform::WPARAM first, platform::LPARAM second);
+  TQsNotifyMethod HandlerMethod();
+  void StopTransferTimer();
+  void StartTransferTimer();
+  void RearmTransferTimer();
+  void KillConnectTimer();
+
+  // ---- Data connection (QsFtpData.cpp, QsFtpDataSocket.cpp) ------------------------------------
+  bool OpenDataConnection();
+  bool OpenPassive();
+  bool OpenActive();
+  void ConnectPassive(const std::string& replyText);
+  void CloseDataConnection(bool drain);
+  void CloseDataSockets();
+  int ReadOnce();
+  int ReadRetrieved();
+  int ReadListing();
+  void OpenLocalFile(TRetrieveMode mode);
+  void CloseLocalFile();
+  bool WriteLocal(const std::uint8_t* data, int count);
+  void DataAccept(TQsSocket* sender, TSocket socket);
+  void DataRead(TQsSocket* sender, TSocket socket);
+  void DataDisconnect(TQsSocket* sender, TSocket socket);
+  void DataError(TQsSocket* sender, TSocket socket, std::int32_t code);
+  void DataWrite(TQsSocket* sender, TSocket socket);
+  bool IsDataSocket(TSocket socket) const;
+  bool Busy() const { return state_ == fcListing || state_ == fcRetrieving || state_ == fcQuerying; }
+  bool Transferring() const { return state_ == fcListing || state_ == fcRetrieving; }
+
+  // Properties.
+  std::string userName_;
+  std::string password_;
+  std::string account_;
+  bool passiveMode_ = false;
+  TFtpFileType fileType_ = ftBinary;
+  int transferTimeout_ = 1092;
+  int connectTimeout_ = 0;
+  TQsFtpLog* ftpLog_ = nullptr;
+
+  // Control connection.
+  TFtpClientState state_ = fcIdle;
+  std::vector<std::string> commands_;
+  std::vector<char> replyBuffer_;
+  std::size_t replyLength_ = 0;
+  bool multiLine_ = false;
+  std::string multiLineTerminator_;
+  bool aborting_ = false;
+  bool destroying_ = false;
+  // Set when a failed data operation has been reported, so that the server's own error reply for
+  // it (or the data socket's error, whichever comes second) is not reported again.
+  bool failureReported_ = false;
+  // A connection attempt that failed before the server was reached (reported once it has closed).
+  std::int32_t connectError_ = 0;
+  bool controlUp_ = false;
+  // While the data connection is being closed its failures are not reported.
+  bool closingData_ = false;
+  std::int32_t transferTimer_ = 0;
+  platform::HWND window_ = 0;
+  TQsDataPacket* replyPacket_ = nullptr;
+  std::map<platform::LPARAM, TPosted> posted_;
+  platform::LPARAM nextPostId_ = 1;
+
+  // Data connection.
+  TQsSocket* dataSocketObject_ = nullptr;
+  TSocket dataSocket_;
+  TSocket listenSocket_;
+  TSockAddrIn localAddress_{};
+  TSockAddrIn peerAddress_{};
+  std::vector<std::uint8_t> dataBuffer_;
+  std::array<std::uint8_t, 4096> discard_{};
+  int bytesTransferred_ = 0;
+  int restartPosition_ = 0;
+  int localFile_ = -1;
+  std::string remoteFileName_;
+  std::string localFileName_;
+};
+
+class TQsFtpClient : public TQsCustomFtpClient {
+ public:
+  explicit TQsFtpClient(platform::TComponent* owner) : TQsCustomFtpClient(owner) {}
+  std::string ClassName() const override { return "TQsFtpClient"; }
+};
+
+class TQsFtpLog : public TQsBaseComponent {
+ public:
+  explicit TQsFtpLog(platform::TComponent* owner);
+  ~TQsFtpLog() override;
+  std::string ClassName() const override { return "TQsFtpLog"; }
+  const platform::PropertyTable& Properties() const override;
+
+  bool Enabled() const { return enabled_; }
+  void SetEnabled(bool value) { enabled_ = value; }
+  const std::string& FtpHistoryName() const { return ftpHistoryName_; }
+  void SetFtpHistoryName(const std::string& value) { ftpHistoryName_ = value; }
+  TQsCustomFtpClient* FtpClient() const { return ftpClient_; }
+  // Stores the reference only; the client's SetFtpLog links both ways.
+  void SetFtpClient(TQsCustomFtpClient* client) { ftpClient_ = client; }
+
+  // Appends one line for the code; raises platform::EInOutError when the file cannot be written.
+  virtual void UpdateLog(TFtpLogCode code);
+  // The text after the separator for a code (client data left out when no client is linked).
+  std::string LogText(TFtpLogCode code) const;
+
+ protected:
+  void Notification(platform::TComponent* component, platform::TOperation operation) override;
+
+ private:
+  bool enabled_ = false;
+  std::string ftpHistoryName_ = "QSFTP.HIS";
+  TQsCustomFtpClient* ftpClient_ = nullptr;
+};

@@ -1,0 +1,193 @@
+// The control connection: logging on and off, the directory commands, the command stack, the
+// client states, the transfer and connect timers, and the Winsock port's connection notices.
+#include "ftp/QsFtp.h"
+
+#include "comm/QsDispatchDefs.h"
+#include "comm/QsPacket.h"
+#include "platform/SysUtils.h"
+
+namespace ws = platform::ws;
+
+namespace {
+
+bool IsConnectionLost(int code) {
+  return code == ws::WSAENETRESET || code == ws::WSAECONNABORTED || code == ws::WSAECONNRESET;
+}
+
+}  // namespace
+
+// ---- Operations ---------------------------------------------------------------------------------
+
+bool TQsCustomFtpClient::LogOn() {
+  if (state_ == fcReady || Busy()) return false;
+  if (connectTimeout_ > 0)
+    platform::SetTimer(window_, kFtpConnectTimerId, static_cast<platform::UINT>(connectTimeout_) * kTickMilliseconds);
+  failureReported_ = false;
+  bool result = true;
+  if (state_ == fcIdle) {
+    connectError_ = 0;
+    controlUp_ = false;
+    SetOpen(true);
+    result = Open();
+  } else {
+    SendCommand("USER " + userName_);
+  }
+  ChangeState(fcLoggingOn);
+  return result;
+}
+
+bool TQsCustomFtpClient::LogOff() {
+  const bool wasOpen = Open();
+  if (wasOpen) SendCommand("QUIT");
+  // Long enough for the server's 221 to be handled in the usual case.
+  WaitTicks(5, true);
+  SetOpen(false);
+  return wasOpen;
+}
+
+bool TQsCustomFtpClient::ChangeDirectory(const std::string& path) {
+  if (state_ != fcReady) return false;
+  failureReported_ = false;
+  ChangeState(fcQuerying);
+  SendCommand(path.empty() ? std::string("PWD") : "CWD " + path);
+  return true;
+}
+
+bool TQsCustomFtpClient::QueryCurrentDirectory() {
+  if (state_ != fcReady) return false;
+  failureReported_ = false;
+  ChangeState(fcQuerying);
+  SendCommand("PWD");
+  return true;
+}
+
+// ---- The command stack --------------------------------------------------------------------------
+
+void TQsCustomFtpClient::SendCommand(const std::string& text) {
+  StartTransferTimer();
+  PutString(text + "\r\n");
+}
+
+void TQsCustomFtpClient::PushCommand(const std::string& text) {
+  if (commands_.size() >= static_cast<std::size_t>(kFtpCommandStackSize)) {
+    commands_.clear();
+    throw platform::Exception("FTP Command stack full");
+  }
+  commands_.push_back(text);
+}
+
+void TQsCustomFtpClient::SendNextCommand() {
+  if (commands_.empty()) return;
+  const std::string text = commands_.back();
+  commands_.pop_back();
+  SendCommand(text);
+}
+
+// ---- States -------------------------------------------------------------------------------------
+
+void TQsCustomFtpClient::ChangeState(TFtpClientState newState) {
+  if (newState == fcIdle) {
+    StopTransferTimer();
+    CloseDataSockets();
+    CloseLocalFile();
+    // Closing an open port comes back here through NotifyDisconnect; that inner call reports the
+    // transition from the state as it was, this one then finds Idle.
+    SetOpen(false);
+    commands_.clear();
+    if (state_ == fcReady || Busy()) {
+      PostStatus(fsLoggedOut, nullptr);
+      PostLog(lcLoggedOut);
+    } else {
+      PostStatus(fsDisconnected, nullptr);
+    }
+    state_ = fcIdle;
+    return;
+  }
+  if (newState == fcReady) CloseDataConnection(true);
+  state_ = newState;
+}
+
+// ---- Timers -------------------------------------------------------------------------------------
+
+TQsNotifyMethod TQsCustomFtpClient::HandlerMethod() { return TQsNotifyMethod::Of<&TQsCustomFtpClient::TriggerHandler>(this); }
+
+void TQsCustomFtpClient::StopTransferTimer() {
+  TQsBaseDispatcher* dispatcher = CurrentDispatcher();
+  if (transferTimer_ > 0 && dispatcher != nullptr) {
+    dispatcher->ArmTimerTrigger(transferTimer_, 0, false);
+    dispatcher->DeleteTrigger(transferTimer_);
+  }
+  transferTimer_ = 0;
+}
+
+void TQsCustomFtpClient::StartTransferTimer() {
+  StopTransferTimer();
+  TQsBaseDispatcher* dispatcher = CurrentDispatcher();
+  if (transferTimeout_ <= 0 || dispatcher == nullptr) return;
+  const std::int32_t handle = dispatcher->CreateTimerTrigger();
+  if (handle <= 0) return;
+  transferTimer_ = handle;
+  dispatcher->ArmTimerTrigger(handle, transferTimeout_, true);
+}
+
+void TQsCustomFtpClient::RearmTransferTimer() {
+  TQsBaseDispatcher* dispatcher = CurrentDispatcher();
+  if (transferTimer_ > 0 && dispatcher != nullptr) dispatcher->ArmTimerTrigger(transferTimer_, transferTimeout_, true);
+}
+
+void TQsCustomFtpClient::TriggerHandler(platform::UINT msg, platform::WPARAM first, platform::LPARAM /*second*/) {
+  if (msg != DM_TIMER || transferTimer_ <= 0 || static_cast<std::int32_t>(first) != transferTimer_) return;
+  StopTransferTimer();
+  if (state_ != fcReady) platform::PostMessage(window_, kFtpTimeoutMessage, 0, 0);
+}
+
+void TQsCustomFtpClient::TransferTimedOut() {
+  aborting_ = true;
+  ChangeState(state_ == fcIdle || state_ == fcLoggingOn ? fcIdle : fcReady);
+  if (!destroying_ && OnFtpStatus) OnFtpStatus(this, fsTimedOut, nullptr);
+}
+
+void TQsCustomFtpClient::KillConnectTimer() {
+  if (window_ != 0) platform::KillTimer(window_, kFtpConnectTimerId);
+}
+
+void TQsCustomFtpClient::ConnectTimerFired() {
+  ChangeState(fcIdle);
+  KillConnectTimer();
+  if (!destroying_ && OnFtpError) OnFtpError(this, -1, nullptr);
+}
+
+// ---- The control connection's notices -----------------------------------------------------------
+
+void TQsCustomFtpClient::NotifyConnect() {
+  KillConnectTimer();
+  controlUp_ = true;
+  replyPacket_->SetEnabled(true);
+  if (TQsBaseDispatcher* dispatcher = CurrentDispatcher()) dispatcher->AddMethodHandler(HandlerMethod());
+  state_ = fcLoggingOn;
+  TQsCustomWinsockPort::NotifyConnect();
+}
+
+void TQsCustomFtpClient::NotifyDisconnect() {
+  KillConnectTimer();
+  StopTransferTimer();
+  if (TQsBaseDispatcher* dispatcher = CurrentDispatcher()) dispatcher->RemoveMethodHandler(HandlerMethod());
+  replyPacket_->SetEnabled(false);
+  controlUp_ = false;
+  // A connection that never came up is an error of the log-on, reported before the Idle statuses.
+  const std::int32_t connectError = connectError_;
+  connectError_ = 0;
+  if (connectError != 0 && !destroying_) Post(kFtpErrorMessage, connectError, nullptr);
+  ChangeState(fcIdle);
+  TQsCustomWinsockPort::NotifyDisconnect();
+}
+
+void TQsCustomFtpClient::NotifyError(int errorCode) {
+  TQsCustomWinsockPort::NotifyError(errorCode);
+  // A refused or failed connection attempt would otherwise leave the client logging on for ever
+  // (without a connect time-out): close the port, outside the dispatcher's call, and report it.
+  if (!controlUp_ && state_ == fcLoggingOn && !IsConnectionLost(errorCode) && connectError_ == 0 && State() == psOpen) {
+    connectError_ = errorCode;
+    platform::PostMessage(PortWindow(), ClosePortMessage, 0, 0);
+  }
+}

@@ -1,0 +1,139 @@
+// Reply intake: one line at a time from the reply packet, posted to the client's window, then
+// gathered into the reply buffer (multi-line replies) and answered by the reply table of the
+// client's state.
+#include "ftp/QsFtp.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ftp/QsFtpText.h"
+
+namespace {
+
+// The reply text from its fifth character on (after the code and its separator).
+const char* AfterCode(const char* text) { return std::strlen(text) > 4 ? text + 4 : ""; }
+
+}  // namespace
+
+void TQsCustomFtpClient::ReplyLine(platform::TComponent* /*sender*/, const std::string& line) {
+  Post(kFtpReplyMessage, ftptext::ReplyCode(line), line.c_str());
+}
+
+void TQsCustomFtpClient::StoreReplyLine(const std::string& line, bool append) {
+  if (!append) replyLength_ = 0;
+  // The buffer keeps its terminating NUL: a reply longer than the buffer is cut, never overrun.
+  const std::size_t room = kFtpReplyBufferSize - 1 - replyLength_;
+  const std::size_t count = std::min(room, line.size());
+  std::memcpy(replyBuffer_.data() + replyLength_, line.data(), count);
+  replyLength_ += count;
+  replyBuffer_[replyLength_] = '\0';
+}
+
+bool TQsCustomFtpClient::CollectMultiLine(int& code, const std::string& line) {
+  if (!multiLine_) {
+    StoreReplyLine(line, false);
+    if (line.size() >= 4 && line[3] == '-') {
+      multiLine_ = true;
+      multiLineTerminator_ = std::to_string(code) + " ";
+      return false;
+    }
+    return true;
+  }
+  if (line.compare(0, multiLineTerminator_.size(), multiLineTerminator_) != 0) {
+    StoreReplyLine(line, true);
+    return false;
+  }
+  multiLine_ = false;
+  return true;
+}
+
+void TQsCustomFtpClient::ProcessReply(int code, const std::string& line) {
+  if (!CollectMultiLine(code, line)) return;
+  ReactToReply(code);
+}
+
+void TQsCustomFtpClient::ReactToReply(int code) {
+  bool handled = false;
+  switch (state_) {
+    case fcLoggingOn: handled = ReactLoggingOn(code); break;
+    case fcListing:
+    case fcRetrieving: handled = ReactTransferring(code); break;
+    case fcQuerying: handled = ReactQuerying(code); break;
+    case fcIdle:
+    case fcReady: handled = ReactIdleOrReady(code); break;
+  }
+  if (!handled) UnexpectedReply(code);
+}
+
+bool TQsCustomFtpClient::ReactLoggingOn(int code) {
+  switch (code) {
+    case 220:
+      PostStatus(fsConnected, AfterCode(ReplyText()));
+      SendCommand("USER " + userName_);
+      return true;
+    case 331: SendCommand("PASS " + password_); return true;
+    case 332: SendCommand("ACCT " + account_); return true;
+    case 230:
+      ChangeState(fcReady);
+      PostStatus(fsLoggedIn, nullptr);
+      return true;
+    case 202: return true;
+    default: return false;
+  }
+}
+
+bool TQsCustomFtpClient::ReactTransferring(int code) {
+  if (code > 0 && code < 200) return true;  // the data connection is opening
+  switch (code) {
+    case 200:
+    case 350: SendNextCommand(); return true;
+    case 227:
+      ConnectPassive(ReplyText());
+      SendNextCommand();
+      return true;
+    case 226: return true;  // the end is taken from the data connection's close
+    case 250: ChangeState(fcReady); return true;
+    default: return false;
+  }
+}
+
+bool TQsCustomFtpClient::ReactQuerying(int code) {
+  if (code >= 211 && code <= 215) {
+    PostStatus(fsDataAvailable, AfterCode(ReplyText()));
+    return true;
+  }
+  switch (code) {
+    case 225:
+    case 226: ChangeState(fcReady); return true;
+    case 250: PostStatus(fsCommandComplete, nullptr); return true;
+    case 257: PostStatus(fsCurrentDirectory, ftptext::DirectoryName(ReplyText()).c_str()); return true;
+    default: return false;
+  }
+}
+
+bool TQsCustomFtpClient::ReactIdleOrReady(int code) {
+  switch (code) {
+    case 125:
+    case 150: return true;
+    case 226: CloseDataConnection(true); return true;
+    case 225: if (aborting_) return true;  // the answer to an ABOR whose transfer had ended
+      break;
+    default: break;
+  }
+  // The server's own error reply to a transfer whose failure has been reported already.
+  if (failureReported_ && code >= 400 && code != 421) {
+    commands_.clear();
+    return true;
+  }
+  return false;
+}
+
+void TQsCustomFtpClient::UnexpectedReply(int code) {
+  commands_.clear();
+  if (code == 221 || code == 421) {
+    ChangeState(fcIdle);
+    return;
+  }
+  if (Transferring()) failureReported_ = true;
+  PostError(code, ReplyText());
+}
