@@ -11,24 +11,15 @@
 #include "comm/QsExcept.h"
 #include "platform/Clock.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/Pump.h"
 
 using namespace platform;
 namespace ws = platform::ws;
+using testpump::PumpFor;
+using testpump::PumpUntil;
 
 namespace {
 
-bool PumpUntil(const std::function<bool()>& done, int limitMs = 5000) {
-  const std::uint64_t end = MonotonicMilliseconds() + static_cast<std::uint64_t>(limitMs);
-  MSG msg;
-  while (!done()) {
-    if (MonotonicMilliseconds() > end) return false;
-    if (PeekMessage(msg, PM_REMOVE))
-      DispatchMessage(msg);
-    else
-      WaitMessage(10);
-  }
-  return true;
-}
 
 std::string B(std::initializer_list<int> values) {
   std::string out;
