@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -123,6 +124,10 @@ std::unique_ptr<Server> Server::Start(Kind kind, const Options& options, std::st
     reason = "vsftpd needs root";
     return nullptr;
   }
+  // vsftpd logs on a system user that the harness creates and removes: tests in other processes
+  // (ctest runs several at once) take turns, so that none removes the user under another's feet.
+  server->lockFd_ = open("/tmp/quillstage-vsftpd-tests.lock", O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (server->lockFd_ >= 0) flock(server->lockFd_, LOCK_EX);
   if (!fs::exists("/usr/sbin/vsftpd")) {
     reason = "vsftpd is not installed (package vsftpd)";
     return nullptr;
@@ -167,6 +172,7 @@ Server::~Server() {
   }
   if (!createdUser_.empty()) Run("userdel " + createdUser_ + " >/dev/null 2>&1");
   RemoveTree(workDir_);
+  if (lockFd_ >= 0) close(lockFd_);  // lets the next vsftpd test go on
 }
 
 }  // namespace ftpserver

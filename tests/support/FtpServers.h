@@ -38,6 +38,7 @@ class Server {
   std::uint16_t port_ = 0;
   std::string workDir_;
   std::string createdUser_;
+  int lockFd_ = -1;
 };
 
 // A fresh temporary folder (removed by the caller, or left for inspection).
