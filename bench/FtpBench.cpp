@@ -30,8 +30,13 @@ struct Figures {
 
 double Seconds(const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; }
 
+// Each run starts with no dirty pages left by the one before (or by the test files): their
+// write-back would otherwise fall into the next run's time, always against the same side.
+void Settle() { ::sync(); }
+
 // A child process's figures (curl, lftp).
 Figures RunChild(const std::vector<std::string>& argv) {
+  Settle();
   const auto start = std::chrono::steady_clock::now();
   const pid_t pid = fork();
   if (pid == 0) {
@@ -97,6 +102,7 @@ class Runner {
 };
 
 Figures Measure(const std::function<void()>& body) {
+  Settle();
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
   const auto start = std::chrono::steady_clock::now();

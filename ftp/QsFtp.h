@@ -74,6 +74,9 @@ constexpr platform::UINT_PTR kFtpConnectTimerId = 1;
 constexpr int kFtpCommandStackSize = 32;
 constexpr std::size_t kFtpReplyBufferSize = 32769;
 constexpr std::size_t kFtpDataBufferSize = 32769;
+// A retrieval takes up to this much per read notice and writes it to the file in one go: a 32 KiB
+// block per notice spent most of a big transfer in per-block system calls and posted reports.
+constexpr std::size_t kFtpRetrieveBlockSize = 256 * 1024;
 constexpr const char* kFtpWindowClass = "qsFtpClientWindow";
 
 class TQsCustomFtpClient : public TQsCustomWinsockPort {
@@ -96,7 +99,8 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   // ---- State -----------------------------------------------------------------------------------
   bool Connected() const { return state_ != fcIdle; }
   TFtpClientState FtpState() const { return state_; }
-  int BytesTransferred() const { return bytesTransferred_; }
+  // 64 bits: a file may be larger than 2 GiB.
+  std::int64_t BytesTransferred() const { return bytesTransferred_; }
   int RestartPosition() const { return restartPosition_; }
   void SetRestartPosition(int value) { restartPosition_ = value; }
   // The names of the last retrieval (quoted by the history log).
@@ -245,8 +249,9 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   TSockAddrIn localAddress_{};
   TSockAddrIn peerAddress_{};
   std::vector<std::uint8_t> dataBuffer_;
+  std::vector<std::uint8_t> retrieveBuffer_;  // sized by the first retrieval
   std::array<std::uint8_t, 4096> discard_{};
-  int bytesTransferred_ = 0;
+  std::int64_t bytesTransferred_ = 0;
   int restartPosition_ = 0;
   int localFile_ = -1;
   std::string remoteFileName_;

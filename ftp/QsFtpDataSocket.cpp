@@ -28,11 +28,12 @@ int TQsCustomFtpClient::ReadOnce() {
 int TQsCustomFtpClient::ReadRetrieved() {
   if (localFile_ < 0 || aborting_) return 0;
   RearmTransferTimer();
-  const int count = dataSocketObject_->ReceiveSocket(dataSocket_, dataBuffer_.data(),
-                                                     static_cast<int>(kFtpDataBufferSize), 0);
+  if (retrieveBuffer_.empty()) retrieveBuffer_.resize(kFtpRetrieveBlockSize);
+  const int count = dataSocketObject_->ReceiveSocket(dataSocket_, retrieveBuffer_.data(),
+                                                     static_cast<int>(retrieveBuffer_.size()), 0);
   if (count <= 0) return count;
   bytesTransferred_ += count;
-  if (!WriteLocal(dataBuffer_.data(), count)) return -1;
+  if (!WriteLocal(retrieveBuffer_.data(), count)) return -1;
   PostStatus(fsProgress, nullptr);
   return count;
 }
@@ -43,7 +44,7 @@ int TQsCustomFtpClient::ReadListing() {
     return dataSocketObject_->ReceiveSocket(dataSocket_, discard_.data(), static_cast<int>(discard_.size()), 0);
   }
   const int count = dataSocketObject_->ReceiveSocket(dataSocket_, dataBuffer_.data() + bytesTransferred_,
-                                                     kListingCapacity - bytesTransferred_, 0);
+                                                     static_cast<int>(kListingCapacity - bytesTransferred_), 0);
   if (count > 0) bytesTransferred_ += count;
   return count;
 }

@@ -2,6 +2,7 @@
 // client is asked to do, which reports the application must receive, in order).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 
@@ -215,6 +216,44 @@ std::vector<ScriptCase> Cases() {
 
 INSTANTIATE_TEST_SUITE_P(Cases, FtpScript, ::testing::ValuesIn(Cases()),
                          [](const ::testing::TestParamInfo<ScriptCase>& info) { return std::string(info.param.name); });
+
+// A file many read blocks long arrives whole: every block is written before the end is
+// reported, each one posts its progress, and no block is larger than the retrieval buffer.
+TEST(FtpRetrieval, LargeFileComesWholeInBoundedBlocks) {
+  std::string data(3 * kFtpRetrieveBlockSize + 5, '\0');
+  std::uint32_t x = 7;
+  for (char& c : data) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  Server server(Join({kLogin, PassiveUpTo("I", "RETR big.bin"),
+                      {Send("150 here\r\n"), DataSend(data), DataClose(), Send("226 done\r\n")}}));
+  const std::string dir = ftpserver::MakeTempDir("ftpbig");
+  const std::string local = dir + "/big.bin";
+  TFtpTestClient client;
+  client.SetServerAddress("127.0.0.1");
+  client.SetWsPort(std::to_string(server.Port()));
+  client.SetUserName("u");
+  client.SetPassword("p");
+  client.SetPassiveMode(true);
+  std::vector<int> seen;  // BytesTransferred at each progress report
+  client.onProgress = [&] { seen.push_back(client.BytesTransferred()); };
+  client.operations.push_back([&](TFtpTestClient& c) { return c.RetrieveFile("big.bin", local, rtReplace); });
+
+  ASSERT_TRUE(client.LogOn());
+  EXPECT_TRUE(testpump::PumpUntil([&] { return client.events.size() >= 3; }, 8000));
+  testpump::PumpFor(200);
+  EXPECT_EQ(server.Failure(), "");
+  EXPECT_EQ(client.events, (std::vector<std::string>{"status 1:hi\r\n", "status 3", "status 8"}));
+  EXPECT_EQ(ReadAll(local) == data, true) << "local size " << ReadAll(local).size();
+  EXPECT_EQ(client.BytesTransferred(), static_cast<int>(data.size()));
+  const std::size_t leastBlocks = (data.size() + kFtpRetrieveBlockSize - 1) / kFtpRetrieveBlockSize;
+  EXPECT_GE(seen.size(), leastBlocks);
+  EXPECT_TRUE(std::is_sorted(seen.begin(), seen.end()));
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), static_cast<int>(data.size()));
+  ftpserver::RemoveTree(dir);
+}
 
 // A refused control connection ends the log-on with the socket's error, even without a connect
 // time-out.
