@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# The program's main job on this machine: a download from a local FTP server.
+# Installs what is needed, builds setup-downloader, serves a sample product folder "ORV_program"
+# with pyftpdlib on loopback, and runs the program against it with drive C in a folder of its
+# own: in the Qt window when a display is available, headless otherwise. Stops the server at the end.
+# Usage: scripts/demo.sh [build-dir]    (the program's parameters can follow after "--")
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build
+if [ $# -gt 0 ] && [ "$1" != "--" ]; then build=$1; shift; fi
+[ "${1:-}" = "--" ] && shift
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WERROR=ON >/dev/null
+cmake --build "$build" --target setup-downloader
+
+demo=$(mktemp -d /tmp/quillstage-demo.XXXXXX)
+server_pid=
+cleanup() {
+  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
+  true
+}
+trap cleanup EXIT
+
+# The sample product: a setup program (a shell script standing in for the real one) and data files.
+product=$demo/server/ORV_program
+mkdir -p "$product" "$demo/drive-c"
+cat > "$product/SetupORV.exe" <<'SCRIPT'
+#!/bin/sh
+echo "The ORV setup program started in $(pwd)."
+echo "setup started" > "$(pwd)/setup-started.txt"
+SCRIPT
+echo "Quillstage sample data" > "$product/readme.txt"
+head -c 1048576 /dev/urandom > "$product/data1.bin"
+head -c 262144 /dev/urandom > "$product/data2.bin"
+
+# The server says "READY <port>" once it listens.
+coproc SERVER { exec /usr/bin/python3 "$root/scripts/ftp-server.py" --root "$demo/server" 2>"$demo/server.log"; }
+server_pid=$SERVER_PID
+read -r ready port <&"${SERVER[0]}"
+[ "$ready" = READY ] || { echo "the FTP server did not start; see $demo/server.log" >&2; exit 1; }
+echo "FTP server on 127.0.0.1:$port serving $demo/server; drive C is $demo/drive-c"
+
+export QUILLSTAGE_FTP_SERVER=127.0.0.1:$port
+export QUILLSTAGE_DRIVE_C=$demo/drive-c
+if [ -z "${QUILLSTAGE_UI:-}" ] && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  export QUILLSTAGE_UI=headless
+  # Unattended, the end-of-run question is answered Yes, so the setup program starts.
+  export QUILLSTAGE_ANSWER=${QUILLSTAGE_ANSWER:-yes}
+fi
+status=0
+"$build/app/setup-downloader" "$@" || status=$?
+sleep 1  # the setup program runs detached; give it a moment to say so
+echo "setup-downloader ended with exit code $status; the files are in $demo/drive-c/Quillstage:"
+ls -l "$demo/drive-c/Quillstage"
+exit "$status"
