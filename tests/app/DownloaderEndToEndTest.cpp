@@ -30,22 +30,8 @@ namespace fs = std::filesystem;
 using e2e::ProgramResult;
 using ftpserver::Kind;
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  std::uint32_t x = 99;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
+std::string Pattern(std::size_t size) { return ftpserver::PatternBytes(size, 99); }
 
 // The sample product's setup program: a shell script that leaves a marker where it was started.
 const std::string kSetupScript = "#!/bin/sh\necho \"setup started\" > \"$(pwd)/setup-ran\"\n";
@@ -123,9 +109,9 @@ TEST_P(Downloader, TheDefaultProductInChineseIsDownloadedAndTheQuestionAnsweredN
   EXPECT_LT(r.IndexOf("status: 已成功登入"), r.IndexOf("status: 登入"));
   EXPECT_LT(r.IndexOf("received: b.bin"), r.IndexOf("status: 已登出系統"));
   EXPECT_LT(r.IndexOf("status: 已登出系統"), r.IndexOf("answer: no"));
-  EXPECT_EQ(ReadFile(download_ + "/SetupORV.exe"), kSetupScript);
-  EXPECT_EQ(ReadFile(download_ + "/a.dat"), kData);
-  EXPECT_EQ(ReadFile(download_ + "/b.bin"), kBig);
+  EXPECT_EQ(ftpserver::ReadFile(download_ + "/SetupORV.exe"), kSetupScript);
+  EXPECT_EQ(ftpserver::ReadFile(download_ + "/a.dat"), kData);
+  EXPECT_EQ(ftpserver::ReadFile(download_ + "/b.bin"), kBig);
   EXPECT_FALSE(fs::exists(download_ + "/setup-ran"));
 }
 
@@ -142,10 +128,10 @@ TEST_P(Downloader, AnotherProductInEnglishSavesTheSetupUnderItsNameAndInstallSta
                            "answer: yes"}) {
     EXPECT_TRUE(r.Has(line)) << line;
   }
-  EXPECT_EQ(ReadFile(download_ + "/SetupXYZ.exe"), kSetupScript);
+  EXPECT_EQ(ftpserver::ReadFile(download_ + "/SetupXYZ.exe"), kSetupScript);
   EXPECT_FALSE(fs::exists(download_ + "/SetupORV.exe"));
   ASSERT_TRUE(WaitForFile(download_ + "/setup-ran", 10000));
-  EXPECT_EQ(ReadFile(download_ + "/setup-ran"), "setup started\n");
+  EXPECT_EQ(ftpserver::ReadFile(download_ + "/setup-ran"), "setup started\n");
 }
 
 TEST_P(Downloader, AFileTheServerRefusesIsReportedOnceAndTheNextOneFetched) {
@@ -160,7 +146,7 @@ TEST_P(Downloader, AFileTheServerRefusesIsReportedOnceAndTheNextOneFetched) {
   EXPECT_EQ(r.Count("box: "), 2);  // the error and the question
   EXPECT_EQ(r.Count("received: "), 3);
   EXPECT_TRUE(r.Has("received: a.dat"));
-  EXPECT_EQ(ReadFile(download_ + "/b.bin"), kBig);
+  EXPECT_EQ(ftpserver::ReadFile(download_ + "/b.bin"), kBig);
   EXPECT_FALSE(r.Has("received: gone.dat"));
 }
 
@@ -266,7 +252,7 @@ TEST(DownloaderNames, NamesThatWouldLeaveTheDownloadFolderAreRefusedAndSkipped) 
     }
     EXPECT_TRUE(r.Has("received: good.dat"));
     EXPECT_EQ(r.Count("received: "), 1);
-    EXPECT_EQ(ReadFile(driveC + "/Quillstage/good.dat"), kData);
+    EXPECT_EQ(ftpserver::ReadFile(driveC + "/Quillstage/good.dat"), kData);
     EXPECT_FALSE(fs::exists(driveC + "/evil"));
     EXPECT_FALSE(fs::exists(driveC + "/Quillstage/a"));
   }

@@ -15,22 +15,8 @@ namespace {
 
 using ftpserver::Kind;
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
 
-std::string Pattern(std::size_t size) {
-  std::string bytes(size, '\0');
-  std::uint32_t x = 12345;
-  for (char& c : bytes) {
-    x = x * 1103515245u + 12345u;
-    c = static_cast<char>(x >> 24);
-  }
-  return bytes;
-}
+std::string Pattern(std::size_t size) { return ftpserver::PatternBytes(size, 12345); }
 
 const std::string kSetup = Pattern(200 * 1024 + 7);
 
@@ -138,7 +124,7 @@ TEST_P(RealFtp, RetrievalsInEveryMode) {
     client_.SetRestartPosition(c.restart);
     ASSERT_TRUE(client_.RetrieveFile("setup.exe", file, c.mode));
     EXPECT_EQ(Next(), "status 8");
-    EXPECT_EQ(ReadAll(file) == c.after, true) << "local size " << ReadAll(file).size();
+    EXPECT_EQ(ftpserver::ReadFile(file) == c.after, true) << "local size " << ftpserver::ReadFile(file).size();
     if (c.mode == rtRestart) {
       EXPECT_EQ(client_.RestartPosition(), static_cast<int>(c.before.size()));
     }
@@ -172,7 +158,7 @@ TEST_P(RealFtp, AbortDuringATransfer) {
   EXPECT_TRUE(report == "status 8" || report.rfind("error 426", 0) == 0) << report;
   EXPECT_TRUE(testpump::PumpUntil([&] { return client_.FtpState() == fcReady; }));
   testpump::PumpFor(300);
-  EXPECT_LT(ReadAll(file).size(), big.size());
+  EXPECT_LT(ftpserver::ReadFile(file).size(), big.size());
   // The connection is still usable.
   ASSERT_TRUE(client_.QueryCurrentDirectory());
   std::string pwd = Next();

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <thread>
 
 extern char** environ;
@@ -77,6 +78,21 @@ std::string MakeTempDir(const std::string& prefix) {
 void WriteFile(const std::string& path, const std::string& bytes) {
   fs::create_directories(fs::path(path).parent_path());
   std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string PatternBytes(std::size_t size, std::uint32_t seed) {
+  std::string bytes(size, '\0');
+  std::uint32_t x = seed;
+  for (char& ch : bytes) {
+    x = x * 1103515245u + 12345u;
+    ch = static_cast<char>(x >> 24);
+  }
+  return bytes;
 }
 
 void RemoveTree(const std::string& path) {

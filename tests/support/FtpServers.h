@@ -44,6 +44,9 @@ class Server {
 // A fresh temporary folder (removed by the caller, or left for inspection).
 std::string MakeTempDir(const std::string& prefix);
 void WriteFile(const std::string& path, const std::string& bytes);
+std::string ReadFile(const std::string& path);
+// Reproducible bytes of every value, for files whose transfer must come out exact.
+std::string PatternBytes(std::size_t size, std::uint32_t seed);
 void RemoveTree(const std::string& path);
 
 }  // namespace ftpserver
