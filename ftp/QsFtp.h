@@ -249,11 +249,16 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   TSockAddrIn localAddress_{};
   TSockAddrIn peerAddress_{};
   std::vector<std::uint8_t> dataBuffer_;
-  std::vector<std::uint8_t> retrieveBuffer_;  // sized by the first retrieval
+  // Made by the first retrieval, a page longer than a block and on a page boundary (see ReadRetrieved).
+  struct TFreeBlock {
+    void operator()(std::uint8_t* block) const;
+  };
+  std::unique_ptr<std::uint8_t[], TFreeBlock> retrieveBuffer_;
   std::array<std::uint8_t, 4096> discard_{};
   std::int64_t bytesTransferred_ = 0;
   int restartPosition_ = 0;
   int localFile_ = -1;
+  std::int64_t localPosition_ = 0;  // where the next received byte goes in the local file
   std::string remoteFileName_;
   std::string localFileName_;
 };

@@ -90,18 +90,21 @@ void TQsCustomFtpClient::OpenLocalFile(TRetrieveMode mode) {
     // A longer old file is cut, so that the result is exactly what was received.
     localFile_ = ::open(localFileName_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
     if (localFile_ < 0) RaiseFileError(localFileName_);
+    localPosition_ = 0;
     PostLog(lcDownloading);
     return;
   }
   localFile_ = ::open(localFileName_.c_str(), O_RDWR | O_CLOEXEC);
   if (localFile_ < 0) RaiseFileError(localFileName_);
   const off_t size = ::lseek(localFile_, 0, SEEK_END);
+  localPosition_ = size > 0 ? size : 0;
   if (mode == rtAppend) {
     PostLog(lcDownloading);
     return;
   }
   if (size >= 0 && (restartPosition_ < 0 || size < restartPosition_)) restartPosition_ = static_cast<int>(size);
   ::lseek(localFile_, restartPosition_, SEEK_SET);
+  localPosition_ = restartPosition_;
   PushCommand("REST " + std::to_string(restartPosition_));
   PostLog(lcRestarting);
 }
