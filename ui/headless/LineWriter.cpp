@@ -1,5 +1,8 @@
 #include "ui/headless/LineWriter.h"
 
+#include "platform/Clock.h"
+#include "ui/Timer.h"
+
 namespace headless {
 
 std::string OneLine(std::string_view text) {
@@ -17,9 +20,33 @@ std::string OneLine(std::string_view text) {
   return line;
 }
 
+LineWriter::LineWriter(std::ostream& out) : out_(out), flushTimer_(std::make_unique<ui::TTimer>(nullptr)) {
+  flushTimer_->SetEnabled(false);
+  flushTimer_->SetInterval(kFlushMilliseconds);
+  flushTimer_->SetOnTimer(ui::TNotifyEvent(this, &LineWriter::FlushWaiting));
+}
+
+LineWriter::~LineWriter() { Flush(); }
+
 void LineWriter::Write(std::string_view tag, std::string_view text) {
   out_ << tag << ": " << OneLine(text) << '\n';
-  out_.flush();
+  waiting_ = true;
+  if (platform::MonotonicMilliseconds() - lastFlush_ >= kFlushMilliseconds) {
+    Flush();
+    return;
+  }
+  // Setting a timer going restarts it: only the first line of a burst does.
+  if (!flushTimer_->Enabled()) flushTimer_->SetEnabled(true);
 }
+
+void LineWriter::Flush() {
+  if (flushTimer_->Enabled()) flushTimer_->SetEnabled(false);
+  if (!waiting_) return;
+  out_.flush();
+  waiting_ = false;
+  lastFlush_ = platform::MonotonicMilliseconds();
+}
+
+void LineWriter::FlushWaiting(platform::TComponent* /*sender*/) { Flush(); }
 
 }  // namespace headless
