@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -31,6 +32,7 @@
 #include "ui/qt/Appearance.h"
 #include "ui/qt/ChineseFontCheck.h"
 #include "ui/qt/QtFrontEnd.h"
+#include "ui/qt/StatusBarWidget.h"
 
 namespace {
 
@@ -83,6 +85,16 @@ class MainWindowQt : public testing::Test {
   W* Widget(const std::string& name) {
     QWidget* widget = front->WidgetOf(window->Get<ui::TControl>(name));
     return qobject_cast<W*>(widget);
+  }
+
+  // Whether the status bar's widget shows text within a second (its repaints are spaced out).
+  bool StatusShows(const std::string& text) {
+    QElapsedTimer waited;
+    waited.start();
+    auto* bar = Widget<QStatusBar>("StatusBar1");
+    while (bar->currentMessage().toStdString() != text && waited.elapsed() < 1000)
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return bar->currentMessage().toStdString() == text;
   }
 
   static void SaveScreenshot(QWidget& widget, const std::string& name) {
@@ -226,7 +238,7 @@ TEST_F(MainWindowQt, ModelChangesReachTheWidgets) {
   EXPECT_TRUE(Widget<QPlainTextEdit>("Memo1")->isReadOnly());
 
   window->Get<ui::TStatusBar>("StatusBar1").SetSimpleText("SetupORV.exe 下載中...40960");
-  EXPECT_EQ(Widget<QStatusBar>("StatusBar1")->currentMessage().toStdString(), "SetupORV.exe 下載中...40960");
+  EXPECT_TRUE(StatusShows("SetupORV.exe 下載中...40960"));
 
   std::ofstream(folder_ / "new.dat") << "y";
   window->Get<ui::TFileListBox>("FileListBox1").Update();
@@ -266,6 +278,27 @@ void BoxTick(platform::HWND, platform::UINT, platform::UINT_PTR, std::uint32_t) 
   p.text = box->text().toStdString();
   p.yesWasDefault = box->defaultButton() == box->button(QMessageBox::Yes);
   box->button(QMessageBox::Yes)->click();
+}
+
+TEST_F(MainWindowQt, AStatusTextBurstIsRepaintedAFewTimesAndEndsOnTheLastText) {
+  front->Present(*window);
+  auto& bar = window->Get<ui::TStatusBar>("StatusBar1");
+  int shown = 0;
+  QObject::connect(Widget<QStatusBar>("StatusBar1"), &QStatusBar::messageChanged, [&shown] { ++shown; });
+  QElapsedTimer burst;
+  burst.start();
+  for (int i = 1; i <= 1000; ++i) bar.SetSimpleText("b.bin Downloading..." + std::to_string(i * 262144));
+  const qint64 burstMs = burst.elapsed();
+  EXPECT_TRUE(StatusShows("b.bin Downloading..." + std::to_string(1000 * 262144LL)));
+  // One repaint per interval the burst lasted, and the last text's.
+  EXPECT_LE(shown, 2 + burstMs / qtfront::kStatusRepaintMilliseconds) << "over " << burstMs << " ms";
+
+  // After a quiet spell a text shows at once.
+  QElapsedTimer quiet;
+  quiet.start();
+  while (quiet.elapsed() < qtfront::kStatusRepaintMilliseconds + 20) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  bar.SetSimpleText("b.bin Download completed");
+  EXPECT_EQ(Widget<QStatusBar>("StatusBar1")->currentMessage().toStdString(), "b.bin Download completed");
 }
 
 TEST_F(MainWindowQt, AMessageBoxIsModalWhileOurTimerKeepsTicking) {

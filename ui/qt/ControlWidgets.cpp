@@ -7,7 +7,6 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QStatusBar>
 #include <iostream>
 
 #include "platform/Application.h"
@@ -16,6 +15,7 @@
 #include "ui/FormReader.h"
 #include "ui/StdCtrls.h"
 #include "ui/qt/Appearance.h"
+#include "ui/qt/StatusBarWidget.h"
 
 namespace qtfront {
 
@@ -56,7 +56,7 @@ QWidget* NewWidgetFor(ui::TControl& control, QWidget* parent) {
   if (dynamic_cast<ui::TItemsControl*>(&control) != nullptr) return new QListWidget(parent);
   if (dynamic_cast<ui::TEdit*>(&control) != nullptr) return new QLineEdit(parent);
   if (dynamic_cast<ui::TStatusBar*>(&control) != nullptr) {
-    auto* bar = new QStatusBar(parent);
+    auto* bar = new StatusBarWidget(parent);
     bar->setSizeGripEnabled(false);
     // A sunken panel, as the system's status bar draws its simple text.
     bar->setStyleSheet("QStatusBar { border: 1px solid palette(mid); border-right-color: palette(light);"
@@ -171,7 +171,7 @@ void ApplyChange(ui::TControl& control, QWidget& widget, ui::TControlChange chan
       ApplyItems(control, widget);
       break;
     case ui::ccStatusText:
-      if (auto* bar = qobject_cast<QStatusBar*>(&widget)) bar->showMessage(StatusText(static_cast<ui::TStatusBar&>(control)));
+      if (auto* bar = dynamic_cast<StatusBarWidget*>(&widget)) bar->ShowText(StatusText(static_cast<ui::TStatusBar&>(control)));
       break;
     case ui::ccEnabled:
       widget.setEnabled(control.Enabled());
