@@ -16,12 +16,13 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "app/RunObserver.h"
+#include "app/HeadlessRun.h"
 #include "app/uGetUpdateFile.h"
 #include "lang/MLang.h"
 #include "tests/support/FtpServers.h"
@@ -35,29 +36,17 @@ const std::string kSetupScript = "#!/bin/sh\necho \"setup started\" > \"$(pwd)/s
 const std::string kData = "sample data\n";
 const std::string kBig = ftpserver::PatternBytes(300 * 1024 + 7, 5);
 
-constexpr int kRunEnded = 0, kRunFailed = 1, kInstalled = 2, kGuardExpired = 99;
-
-// Ends the window's loop with a code that says how the run went.
-class LoopEnder : public TRunObserver {
- public:
-  explicit LoopEnder(ui::TFrontEnd& front) : front_(front) {}
-  void RunEnded(bool allReceived) override { front_.Quit(allReceived ? kRunEnded : kRunFailed); }
-  void RunBroken() override { front_.Quit(kRunFailed); }
-  void RunNotStarted(const std::exception&) override { front_.Quit(kRunFailed); }
-  void InstallDone(bool started) override { front_.Quit(started ? kInstalled : kRunFailed); }
-
- private:
-  ui::TFrontEnd& front_;
-};
+constexpr int kGuardExpired = 99;
 
 struct Case {
   std::vector<std::string> params;
   QMessageBox::StandardButton answer;
-  int exitCode;
   std::string question;
   std::string completed;  // the status text after the last file
   std::string loggedOut;
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << (c.answer == QMessageBox::Yes ? "answer Yes" : "answer No"); }
 
 class DownloadRunQt : public testing::TestWithParam<Case> {
  protected:
@@ -111,8 +100,9 @@ bool WaitForFile(const std::string& path) {
 TEST_P(DownloadRunQt, DownloadClickedInTheWindowFetchesEveryFileAndAsksTheQuestion) {
   const Case& c = GetParam();
   qtfront::QtFrontEnd front;
-  LoopEnder ender(front);
-  std::unique_ptr<TGetUpdateFile> window = TGetUpdateFile::Create(c.params, &ender);
+  // Ends the loop with the unattended program's exit code once the run's outcome is known.
+  THeadlessRun outcome(front, kDefaultStallSeconds, std::cerr);
+  std::unique_ptr<TGetUpdateFile> window = TGetUpdateFile::Create(c.params, &outcome);
   front.Present(*window);
   const auto widget = [&](const char* name) { return front.WidgetOf(dynamic_cast<ui::TControl&>(*window->FindComponent(name))); };
 
@@ -130,7 +120,7 @@ TEST_P(DownloadRunQt, DownloadClickedInTheWindowFetchesEveryFileAndAsksTheQuesti
   QTimer::singleShot(0, download, &QAbstractButton::click);
   // A run that never ends fails the test instead of hanging it.
   QTimer::singleShot(60000, [&front] { front.Quit(kGuardExpired); });
-  EXPECT_EQ(front.Run(), c.exitCode);
+  EXPECT_EQ(front.Run(), kExitAllReceived);
 
   EXPECT_EQ(answerer.boxes, std::vector<std::string>{"Confirm | " + c.question});
   EXPECT_EQ(ftpserver::ReadFile(download_ + "/SetupORV.exe"), kSetupScript);
@@ -165,8 +155,8 @@ TEST_P(DownloadRunQt, DownloadClickedInTheWindowFetchesEveryFileAndAsksTheQuesti
 
 INSTANTIATE_TEST_SUITE_P(
     Answers, DownloadRunQt,
-    testing::Values(Case{{}, QMessageBox::No, kRunEnded, "所需檔案已下載完成, 現在開始安裝軟件?", "b.bin 下載完成", "已登出系統"},
-                    Case{{"ORV", "E"}, QMessageBox::Yes, kInstalled,
+    testing::Values(Case{{}, QMessageBox::No, "所需檔案已下載完成, 現在開始安裝軟件?", "b.bin 下載完成", "已登出系統"},
+                    Case{{"ORV", "E"}, QMessageBox::Yes,
                          "Required files had been completely downloaded, install program now?", "b.bin Download completed",
                          "Logged out"}),
     [](const testing::TestParamInfo<Case>& info) { return info.param.answer == QMessageBox::Yes ? "Yes" : "No"; });
