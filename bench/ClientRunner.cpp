@@ -1,0 +1,50 @@
+#include "bench/ClientRunner.h"
+
+#include <cstdio>
+
+#include "platform/MessageLoop.h"
+
+namespace bench {
+
+ClientRunner::ClientRunner(std::uint16_t port) {
+  client_.SetServerAddress("127.0.0.1");
+  client_.SetWsPort(std::to_string(port));
+  client_.SetUserName("kwmoro");
+  client_.SetPassword("qk47ze19");
+  client_.SetPassiveMode(true);
+  client_.OnFtpStatus = TFtpStatusEvent(this, &ClientRunner::Status);
+  client_.OnFtpError = TFtpErrorEvent(this, &ClientRunner::Error);
+}
+
+bool ClientRunner::LogOn() {
+  client_.LogOn();
+  return Wait(fsLoggedIn);
+}
+
+bool ClientRunner::Retrieve(const std::string& remote, const std::string& local) {
+  if (!client_.RetrieveFile(remote, local, rtReplace)) return false;
+  return Wait(fsTransferComplete);
+}
+
+void ClientRunner::LogOff() { client_.LogOff(); }
+
+bool ClientRunner::Wait(TFtpStatusCode code) {
+  last_ = -1;
+  platform::MSG msg;
+  while (last_ != code && !failed_) {
+    if (platform::PeekMessage(msg, platform::PM_REMOVE))
+      platform::DispatchMessage(msg);
+    else
+      platform::WaitMessage(100);
+  }
+  return !failed_;
+}
+
+void ClientRunner::Status(platform::TComponent*, TFtpStatusCode code, const char*) { last_ = code; }
+
+void ClientRunner::Error(platform::TComponent*, std::int32_t code, const char* text) {
+  std::fprintf(stderr, "error %d %s\n", code, text ? text : "");
+  failed_ = true;
+}
+
+}  // namespace bench

@@ -1,0 +1,30 @@
+// The FTP client alone, driven the way an application drives it: log on, retrieve, log off, each
+// step waited for in this thread's message loop.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "ftp/QsFtp.h"
+
+namespace bench {
+
+class ClientRunner {
+ public:
+  // Logs on to the benchmarks' account on 127.0.0.1:port, in passive mode.
+  explicit ClientRunner(std::uint16_t port);
+  bool LogOn();
+  bool Retrieve(const std::string& remote, const std::string& local);
+  void LogOff();
+
+ private:
+  bool Wait(TFtpStatusCode code);
+  void Status(platform::TComponent*, TFtpStatusCode code, const char*);
+  void Error(platform::TComponent*, std::int32_t code, const char* text);
+
+  TQsFtpClient client_{nullptr};
+  int last_ = -1;
+  bool failed_ = false;
+};
+
+}  // namespace bench
