@@ -99,11 +99,3 @@ TEST(QtLoopTest, MessagesTimersAndSendsFlowInQtLoopsAndNestedModalLoops) {
 }
 
 }  // namespace
-
-int main(int argc, char** argv) {
-  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  ::testing::InitGoogleTest(&argc, argv);
-  QApplication app(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);  // the modal test dialog is the only window
-  return RUN_ALL_TESTS();
-}
