@@ -23,6 +23,7 @@
 
 #include "tests/app/DownloaderProcess.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/LoopbackPeer.h"
 
 namespace {
 
@@ -260,23 +261,10 @@ TEST(DownloaderNames, NamesThatWouldLeaveTheDownloadFolderAreRefusedAndSkipped) 
   ftpserver::RemoveTree(driveC);
 }
 
-// A loopback port that nothing listens on.
-int ClosedPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t length = sizeof a;
-  getsockname(s, reinterpret_cast<sockaddr*>(&a), &length);
-  close(s);
-  return ntohs(a.sin_port);
-}
-
 TEST(DownloaderEnds, ARefusedConnectionEndsTheProgramWithinSeconds) {
   const std::string driveC = ftpserver::MakeTempDir("qs-e2e-c-");
   const ProgramResult r = e2e::RunDownloader(
-      {}, {{"QUILLSTAGE_FTP_SERVER", "127.0.0.1:" + std::to_string(ClosedPort())}, {"QUILLSTAGE_DRIVE_C", driveC}}, 30);
+      {}, {{"QUILLSTAGE_FTP_SERVER", "127.0.0.1:" + std::to_string(peer::UnusedPort())}, {"QUILLSTAGE_DRIVE_C", driveC}}, 30);
   SCOPED_TRACE(r.out + r.err);
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 1);

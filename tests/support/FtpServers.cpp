@@ -1,12 +1,9 @@
 #include "tests/support/FtpServers.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -18,6 +15,8 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+
+#include "tests/support/LoopbackPeer.h"
 
 extern char** environ;
 
@@ -41,26 +40,9 @@ int Spawn(const std::vector<std::string>& argv, int stdoutFd, const std::string&
 }
 
 bool Accepts(std::uint16_t port) {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bool ok = connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-  close(fd);
-  return ok;
-}
-
-std::uint16_t FreePort() {
-  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  socklen_t len = sizeof a;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-  close(fd);
-  return ntohs(a.sin_port);
+  const int fd = peer::Connect(port);
+  if (fd >= 0) peer::Close(fd);
+  return fd >= 0;
 }
 
 int Run(const std::string& command) { return std::system(command.c_str()); }
@@ -159,7 +141,7 @@ std::unique_ptr<Server> Server::Start(Kind kind, const Options& options, std::st
   std::string empty = server->workDir_ + "/empty";
   fs::create_directories(empty);
   chmod(options.root.c_str(), 0755);
-  server->port_ = FreePort();
+  server->port_ = peer::UnusedPort();
   std::string config = server->workDir_ + "/vsftpd.conf";
   std::ofstream(config) << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << server->port_
                         << "\nbackground=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=NO\nlocal_root="
