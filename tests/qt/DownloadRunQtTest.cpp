@@ -117,6 +117,9 @@ TEST_P(DownloadRunQt, DownloadClickedInTheWindowFetchesEveryFileAndAsksTheQuesti
   looker.start(20);
   auto* download = qobject_cast<QAbstractButton*>(widget("btnFileDownload"));
   ASSERT_NE(download, nullptr);
+  QWidget* shown = front.WidgetOf(*window);
+  ASSERT_NE(shown, nullptr);
+  const QPoint place = shown->pos();
   QTimer::singleShot(0, download, &QAbstractButton::click);
   // A run that never ends fails the test instead of hanging it.
   QTimer::singleShot(60000, [&front] { front.Quit(kGuardExpired); });
@@ -144,6 +147,11 @@ TEST_P(DownloadRunQt, DownloadClickedInTheWindowFetchesEveryFileAndAsksTheQuesti
   EXPECT_LT(at(c.completed), at(c.loggedOut));
   EXPECT_EQ(status->currentMessage().toStdString(), c.loggedOut);
   EXPECT_EQ(window->ReceivedCount(), 3);
+  if (c.answer == QMessageBox::No) {
+    // The run changed the caption and ended with a question: the window is still shown, in place.
+    EXPECT_TRUE(shown->isVisible());
+    EXPECT_EQ(shown->pos(), place);
+  }
   if (c.answer == QMessageBox::Yes) {
     ASSERT_TRUE(WaitForFile(download_ + "/setup-ran"));
     EXPECT_EQ(ftpserver::ReadFile(download_ + "/setup-ran"), "setup started\n");

@@ -25,8 +25,23 @@ void FormWindow::ApplyForm() {
   } else {
     setFixedSize(width, height);
   }
-  if (form_.BorderStyle() == ui::bsDialog) {
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+  ApplyBorderStyle();
+}
+
+void FormWindow::ApplyBorderStyle() {
+  const Qt::WindowFlags flags =
+      form_.BorderStyle() == ui::bsDialog
+          ? Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint
+          : Qt::WindowFlags(Qt::Window);
+  if (flags == requestedFlags_) return;
+  requestedFlags_ = flags;
+  // Setting the flags re-creates the native window hidden; a shown one is shown again where it was.
+  const bool shown = isVisible();
+  const QPoint place = pos();
+  setWindowFlags(flags);
+  if (shown) {
+    move(place);
+    show();
   }
 }
 
