@@ -35,6 +35,7 @@ constexpr std::size_t kLibraryMaxChars = 300;
 
 std::vector<TBaseMultiLang*> instances;
 std::uint8_t globalLanguage = 0;
+TGlobalLanguageListener globalLanguageListener;
 std::string stringLibraryName;
 
 std::string Lowered(std::string text) {
@@ -87,6 +88,14 @@ std::string FileNamePart(const std::string& path) {
 const std::vector<TBaseMultiLang*>& MultiLangInstances() { return instances; }
 std::uint8_t GlobalLanguage() { return globalLanguage; }
 void SetGlobalLanguageIndex(std::uint8_t language) { globalLanguage = language; }
+
+TGlobalLanguageListener SetGlobalLanguageListener(TGlobalLanguageListener listener) {
+  return std::exchange(globalLanguageListener, std::move(listener));
+}
+
+void TellGlobalLanguageListener(std::uint8_t language) {
+  if (globalLanguageListener) globalLanguageListener(language);
+}
 const std::string& StringLibraryName() { return stringLibraryName; }
 void SetStringLibraryName(const std::string& name) { stringLibraryName = name; }
 
@@ -344,6 +353,10 @@ void TBaseMultiLang::ChangeLanguageCount(std::uint8_t count) {
 }
 
 void TBaseMultiLang::SetDefaultLanguage(std::uint8_t value) {
+  if (IsLoading()) {
+    storedDefaultLanguage_ = value;
+    return;
+  }
   if (value >= languages_) {
     ui::MessageDlg(kLanguageTooHigh, ui::mtInformation, ui::mbCancel);
     return;
@@ -362,6 +375,13 @@ void TBaseMultiLang::SetDefaultEnabled(bool value) {
 
 void TBaseMultiLang::Loaded() {
   platform::TComponent::Loaded();
+  if (const std::optional<std::uint8_t> stored = std::exchange(storedDefaultLanguage_, std::nullopt)) {
+    if (*stored >= languages_) {
+      ui::MessageDlg(kLanguageTooHigh, ui::mtInformation, ui::mbCancel);
+    } else {
+      defaultLanguage_ = *stored;
+    }
+  }
   if (!IsDesigning()) {
     // A window with fewer languages than the global one stays in its own (as SetGlobalLanguage
     // leaves such windows alone) instead of complaining.

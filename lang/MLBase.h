@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <string>
@@ -113,6 +114,9 @@ class TBaseMultiLang : public platform::TComponent {
   TAfterLanguageChanged afterLanguageChanged_;
   TIdNotFoundError idNotFoundError_;
   std::uint8_t defaultLanguage_ = 0;
+  // DefaultLanguage as a stored form sets it, checked in Loaded against the final Languages (the
+  // form sets DefaultLanguage before Languages).
+  std::optional<std::uint8_t> storedDefaultLanguage_;
   bool defaultEnabled_ = false;
   std::uint8_t languages_ = 2;
   std::uint8_t activeLanguage_ = 0;
@@ -129,6 +133,11 @@ const std::vector<TBaseMultiLang*>& MultiLangInstances();
 // The language last set for all windows (0 at program start); windows read later open in it.
 std::uint8_t GlobalLanguage();
 void SetGlobalLanguageIndex(std::uint8_t language);
+// Told the new language after each SetGlobalLanguage, so that texts outside the word tables (a
+// front end's own button texts) can follow it. Returns the listener it replaces.
+using TGlobalLanguageListener = std::function<void(std::uint8_t language)>;
+TGlobalLanguageListener SetGlobalLanguageListener(TGlobalLanguageListener listener);
+void TellGlobalLanguageListener(std::uint8_t language);
 // The optional string library read by every language component's Loaded (empty: none).
 const std::string& StringLibraryName();
 void SetStringLibraryName(const std::string& name);

@@ -327,6 +327,7 @@ void SetGlobalLanguage(std::uint8_t language) {
     }
   }
   SetGlobalLanguageIndex(language);
+  TellGlobalLanguageListener(language);
   if (firstError) std::rethrow_exception(firstError);
 }
 
