@@ -24,6 +24,7 @@
 #include "tests/app/DownloaderProcess.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/RealPeers.h"
 
 namespace {
 
@@ -89,7 +90,7 @@ class Downloader : public testing::TestWithParam<Kind> {
 };
 
 #define START_SERVER_OR_SKIP() \
-  if (!StartServer()) GTEST_SKIP() << skipReason_
+  QS_NEEDS_REAL_PEER(StartServer(), skipReason_)
 
 TEST_P(Downloader, TheDefaultProductInChineseIsDownloadedAndTheQuestionAnsweredNo) {
   MakeProduct("ORV");
@@ -239,7 +240,7 @@ TEST(DownloaderNames, NamesThatWouldLeaveTheDownloadFolderAreRefusedAndSkipped) 
   ftpserver::WriteFile(root + "/ORV_program/a/b", "nested\n");
   {
     ListingServer server(root, {"../evil", "a/b", "good.dat"});
-    if (server.Port() == 0) GTEST_SKIP() << "pyftpdlib is not available (package python3-pyftpdlib)";
+    QS_NEEDS_REAL_PEER(server.Port() != 0, "pyftpdlib is not available (package python3-pyftpdlib)");
     const ProgramResult r = e2e::RunDownloader({"ORV", "E"}, {{"QUILLSTAGE_FTP_SERVER", "127.0.0.1:" + std::to_string(server.Port())},
                                                               {"QUILLSTAGE_DRIVE_C", driveC}});
     SCOPED_TRACE(r.out + r.err);

@@ -10,6 +10,7 @@
 #include "tests/ftp/FtpTestClient.h"
 #include "tests/support/FtpServers.h"
 #include "tests/support/Pump.h"
+#include "tests/support/RealPeers.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ class RealFtp : public ::testing::TestWithParam<Kind> {
     options.root = root_;
     std::string reason;
     server_ = ftpserver::Server::Start(GetParam(), options, reason);
-    if (!server_) GTEST_SKIP() << reason;
+    QS_NEEDS_REAL_PEER(server_ != nullptr, reason);
     client_.SetServerAddress("127.0.0.1");
     client_.SetWsPort(std::to_string(server_->Port()));
     client_.SetUserName(options.user);

@@ -13,6 +13,7 @@
 #include "port/QsWsPort.h"
 #include "tests/port/PtyProcess.h"
 #include "tests/support/LoopbackPeer.h"
+#include "tests/support/RealPeers.h"
 
 using namespace platform;
 
@@ -64,7 +65,7 @@ class ServerPort : public TQsCustomWinsockPort {
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(TelnetClient, DebianTelnetTalksToAServerPort) {
-  if (access(kTelnet, X_OK) != 0) GTEST_SKIP() << kTelnet << " is not installed";
+  QS_NEEDS_REAL_PEER(access(kTelnet, X_OK) == 0, kTelnet << " is not installed (package telnet)");
   ServerPort port;
   const std::uint16_t p = peer::UnusedPort();
   port.SetWsPort(std::to_string(p));
