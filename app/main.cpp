@@ -1,4 +1,4 @@
-// setup-downloader [PRODUCT] [C]: downloads a product's installation files and offers to start
+// setup-downloader [PRODUCT] [C] (or --help, --version): downloads a product's installation files and offers to start
 // its setup program. In a Qt window when a display is available, headless otherwise (or as
 // QUILLSTAGE_UI says); the headless program presses Download itself and ends with an exit code
 // that says how the run went (app/HeadlessRun.h).
@@ -11,6 +11,7 @@
 
 #include "app/FrontEndChoice.h"
 #include "app/HeadlessRun.h"
+#include "app/ProgramInfo.h"
 #include "app/uGetUpdateFile.h"
 #include "platform/Application.h"
 #include "ui/Prompter.h"
@@ -19,6 +20,7 @@
 #ifdef QS_WITH_QT
 #include <QApplication>
 
+#include "app/QtMainWindow.h"
 #include "ui/qt/ChineseFontCheck.h"
 #include "ui/qt/QtFrontEnd.h"
 #endif
@@ -60,9 +62,8 @@ int RunQt(int argc, char** argv, const std::vector<std::string>& params) {
   QApplication::setApplicationName(kApplicationTitle);
   qtfront::WarnWithoutChineseFont();
   qtfront::QtFrontEnd front;
-  std::unique_ptr<TGetUpdateFile> window = TGetUpdateFile::Create(params);
-  front.Present(*window);
-  return RunWindow(front, *window);
+  TQtMainWindow main(front, params);
+  return RunWindow(front, main.Window());
 }
 #endif
 
@@ -70,6 +71,10 @@ int RunQt(int argc, char** argv, const std::vector<std::string>& params) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> params(argv + 1, argv + argc);
+  if (const auto info = ProgramInfoRequest(params)) {
+    std::cout << *info << std::flush;
+    return std::cout ? 0 : 1;
+  }
   ui::SetApplicationTitle(kApplicationTitle);
   try {
     const TFrontEndKind kind =
