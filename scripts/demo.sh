@@ -16,9 +16,15 @@ cmake --build "$build" --target setup-downloader
 
 demo=$(mktemp -d /tmp/quillstage-demo.XXXXXX)
 server_pid=
+# Stops the server and keeps the script's exit status: the server's own status (killed: 143) must
+# neither replace it nor, under set -e, end the clean-up early.
 cleanup() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
-  true
+  local status=$?
+  if [ -n "$server_pid" ]; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  exit "$status"
 }
 trap cleanup EXIT
 
