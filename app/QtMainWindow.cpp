@@ -34,8 +34,14 @@ TQtMainWindow::TQtMainWindow(qtfront::QtFrontEnd& front, std::vector<std::string
       })) {
   UseProgramPicture();
   // The start-up sets the language, which the listener passes on to Qt's texts.
-  window_ = TGetUpdateFile::Create(std::move(params), observer);
-  front.Present(*window_);
+  try {
+    window_ = TGetUpdateFile::Create(std::move(params), observer);
+    front.Present(*window_);
+  } catch (...) {
+    // The listener refers to this object, which will not exist.
+    SetGlobalLanguageListener(std::move(previousListener_));
+    throw;
+  }
 }
 
 TQtMainWindow::~TQtMainWindow() {

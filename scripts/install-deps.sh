@@ -10,6 +10,8 @@ packages=(
   fontconfig fonts-dejavu-core fonts-wqy-microhei
   netbase
   python3-pyftpdlib vsftpd passwd
+  telnet xvfb x11-utils qt6-translations-l10n
+  dpkg-dev file lintian
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything (warnings are errors) and runs every test.
+# Installs what is needed, builds everything (warnings are errors), runs every test, and builds
+# and checks the Debian package.
 # Usage: scripts/test.sh [build-dir]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -10,3 +11,4 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WER
 cmake --build "$build"
 cd "$build"
 ctest --output-on-failure --timeout 300 -j2
+"$root/scripts/check-package.sh" "$build"
