@@ -57,11 +57,11 @@ void TQsCustomFtpClient::ProcessReply(int code, const std::string& line) {
 }
 
 // Counts a final reply against those owed; true when it belongs to an operation that has ended
-// (it is consumed there). 421 always counts for what it says: the server is closing.
+// (it is consumed there). 421 and 221 always count for what they say: the server is closing.
 bool TQsCustomFtpClient::CountFinalReply(int code) {
   if (code < 200 || code > 599) return false;
   if (owedReplies_ > 0) --owedReplies_;
-  if (staleReplies_ == 0 || code == 421) return false;
+  if (staleReplies_ == 0 || code == 421 || code == 221) return false;
   --staleReplies_;
   LateReply(code);
   return true;
