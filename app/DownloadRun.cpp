@@ -9,6 +9,7 @@
 #include "app/RunTexts.h"
 #include "app/ServerAddress.h"
 #include "app/uGetUpdateFile.h"
+#include "comm/QsExcept.h"
 #include "comm/QsMisc.h"
 #include "platform/Files.h"
 #include "ui/ComCtrls.h"
@@ -26,7 +27,16 @@ constexpr int kTransferTimeoutTicks = 3000;  // 165 s
 // that it stays responsive; the steps around each pause keep their order.
 constexpr int kPauseTicks = (1000 + kTickMilliseconds - 1) / kTickMilliseconds;
 
-void Pause() { WaitTicks(kPauseTicks, true); }
+// QUILLSTAGE_TRANSFER_SECONDS, when a positive whole number, shortens (or lengthens) the
+// transfer time-out; tests use it to reach a time-out within seconds.
+int TransferTimeoutTicks() {
+  const char* setting = std::getenv("QUILLSTAGE_TRANSFER_SECONDS");
+  if (setting == nullptr) return kTransferTimeoutTicks;
+  char* end = nullptr;
+  const long seconds = std::strtol(setting, &end, 10);
+  if (end == setting || *end != '\0' || seconds <= 0 || seconds > 86400) return kTransferTimeoutTicks;
+  return static_cast<int>((seconds * 1000 + kTickMilliseconds - 1) / kTickMilliseconds);
+}
 
 // A name as it can be shown in one line of text: a NUL is written as \0.
 std::string Printable(const std::string& name) {
@@ -57,7 +67,7 @@ void TGetUpdateFile::ConfigureClient() {
     client_->SetWsPort(server.port);
   }
   client_->SetPassiveMode(true);
-  client_->SetTransferTimeout(kTransferTimeoutTicks);
+  client_->SetTransferTimeout(TransferTimeoutTicks());
   client_->SetRestartPosition(0);
   client_->SetFileType(ftBinary);
 }
@@ -138,13 +148,27 @@ void TGetUpdateFile::DownloadNextFile() {
   const std::string name = pendingFiles_[0];
   ShowStatus(name);
   try {
-    client_->RetrieveFile(name, LocalPath(LocalNameFor(name, setupFileName_)), rtReplace);
+    if (!client_->RetrieveFile(name, LocalPath(LocalNameFor(name, setupFileName_)), rtReplace)) RetrieveRefused(name);
   } catch (const std::exception& e) {
     // The local file could not be made: told like a refused file, and the next one is fetched.
     if (runActive_) ++runFailures_;
     ui::MessageDlg(e.what(), ui::mtError, ui::mbOK);
     SkipFile();
   }
+}
+
+// The client could not start the retrieval: the file has failed. Without a connection the run
+// is over (the client's own report says so); otherwise the next file is tried.
+void TGetUpdateFile::RetrieveRefused(const std::string& name) {
+  if (!client_->Connected()) {
+    pendingFiles_.Clear();
+    CheckConnectionLost();
+    return;
+  }
+  if (runActive_) ++runFailures_;
+  ui::MessageBox("Download failed", "\"" + Printable(name) + "\" could not be requested from the server.",
+                 ui::mtWarning, ui::mbOK);
+  SkipFile();
 }
 
 // A listed name that is not a plain file name would be written outside the download folder (or
@@ -229,6 +253,8 @@ void TGetUpdateFile::QsFtpClient1FtpStatus(platform::TComponent* /*sender*/, TFt
       break;
     case fsTimedOut:
       ui::ShowMessage(kTransferTimedOut);
+      // The run stops where it is: nothing more will come of it.
+      RunCannotGoOn();
       break;
   }
 }
@@ -236,9 +262,33 @@ void TGetUpdateFile::QsFtpClient1FtpStatus(platform::TComponent* /*sender*/, TFt
 void TGetUpdateFile::QsFtpClient1FtpError(platform::TComponent* /*sender*/, std::int32_t code, const char* text) {
   Moved();
   if (runActive_) ++runFailures_;
-  ui::MessageBox(kFtpErrorCaption + std::to_string(code), text != nullptr ? text : "", ui::mtWarning, ui::mbOK);
+  // Without a text from the client (a socket's error) the message table says what the code means.
+  const std::string body = text != nullptr ? std::string(text) : MessageForCode(code);
+  // Refused before the product's names were known (log-on, the first listing, the product
+  // folder): the run cannot go on.
+  const bool fatal = !loggedIn_ || !listingSeen_ || expectListing_;
+  ui::MessageBox(kFtpErrorCaption + std::to_string(code), body, ui::mtWarning, ui::mbOK);
   SkipFile();
   CheckConnectionLost();
+  if (fatal) RunCannotGoOn();
+}
+
+void TGetUpdateFile::RunCannotGoOn() {
+  if (!runActive_ || runEnding_) return;
+  runActive_ = false;
+  if (observer_ != nullptr) observer_->RunBroken();
+}
+
+bool TGetUpdateFile::WillMove() const {
+  if (pausing_ > 0 || client_->AwaitingServer()) return true;
+  const bool timer3Acts = timer3_->Enabled() && client_->Connected() && loggedIn_ && listingSeen_;
+  return timer3Acts || (timer2_->Enabled() && namesReady_) || (timer1_->Enabled() && allDone_);
+}
+
+void TGetUpdateFile::Pause() {
+  ++pausing_;
+  WaitTicks(kPauseTicks, true);
+  --pausing_;
 }
 
 // With the client back to idle before the run could end, nothing more will come: the observer

@@ -26,7 +26,8 @@ THeadlessRun::THeadlessRun(ui::TFrontEnd& frontEnd, int stallSeconds, std::ostre
 
 THeadlessRun::~THeadlessRun() = default;
 
-void THeadlessRun::Start() {
+void THeadlessRun::Start(std::function<bool()> willMove) {
+  willMove_ = std::move(willMove);
   lastMove_ = platform::MonotonicMilliseconds();
   stallTimer_ = std::make_unique<ui::TTimer>(nullptr);
   stallTimer_->SetInterval(kStallCheckMilliseconds);
@@ -47,7 +48,12 @@ void THeadlessRun::RunNotStarted(const std::exception& error) {
 void THeadlessRun::InstallDone(bool started) { Decide(started ? kExitAllReceived : kExitRunFailed); }
 
 void THeadlessRun::CheckStall(platform::TComponent* /*sender*/) {
-  if (exitCode_ >= 0 || platform::MonotonicMilliseconds() - lastMove_ < stallMilliseconds_) return;
+  if (exitCode_ >= 0) return;
+  if (willMove_ && willMove_()) {
+    lastMove_ = platform::MonotonicMilliseconds();
+    return;
+  }
+  if (platform::MonotonicMilliseconds() - lastMove_ < stallMilliseconds_) return;
   err_ << "Nothing moved for " << stallMilliseconds_ / 1000 << " seconds; giving up." << std::endl;
   Decide(kExitStalled);
 }

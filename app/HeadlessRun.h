@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <ostream>
 
@@ -18,9 +19,11 @@ class TTimer;
 inline constexpr int kExitAllReceived = 0;   // the run ended with every listed file (or Install started the setup)
 inline constexpr int kExitRunFailed = 1;     // a file failed, or the connection ended or could not be made
 inline constexpr int kExitNotStarted = 2;    // the run could not start (the log-on raised)
-inline constexpr int kExitStalled = 3;       // nothing moved for the stall time
+inline constexpr int kExitStalled = 3;       // nothing moved, and nothing was bound to, for the stall time
 
-inline constexpr int kDefaultStallSeconds = 120;
+// Longer than the program's transfer time-out (165 s), so that a server that stops answering is
+// told as a time-out, not as a stall.
+inline constexpr int kDefaultStallSeconds = 200;
 
 // The value of QUILLSTAGE_STALL_SECONDS: a positive whole number of seconds, else the default.
 int StallSeconds(const char* setting);
@@ -32,8 +35,9 @@ class THeadlessRun : public TRunObserver {
   THeadlessRun(ui::TFrontEnd& frontEnd, int stallSeconds, std::ostream& err);
   ~THeadlessRun() override;
 
-  // Starts watching for a stall.
-  void Start();
+  // Starts watching for a stall. While willMove (when given) says that something is bound to
+  // happen (a pause, a timer's step, a reply under the transfer time-out), the run has not stalled.
+  void Start(std::function<bool()> willMove = {});
   // The exit code decided, or -1 while none is.
   int Decided() const { return exitCode_; }
 
@@ -52,5 +56,6 @@ class THeadlessRun : public TRunObserver {
   std::ostream& err_;
   std::unique_ptr<ui::TTimer> stallTimer_;
   std::uint64_t lastMove_ = 0;
+  std::function<bool()> willMove_;
   int exitCode_ = -1;
 };

@@ -14,6 +14,11 @@ TCommandLine ReadCommandLine(const std::vector<std::string>& params) {
   return result;
 }
 
+std::string ProductCodeProblem(const std::string& productCode) {
+  if (productCode.find_first_of(std::string("\r\n\0", 3)) == std::string::npos) return {};
+  return "the product code may not hold a line break or a NUL character";
+}
+
 bool IsSetupFileStale(std::time_t fileTime, std::time_t now) {
   // Counted in calendar days from local midnight, so that a change of daylight saving time in
   // between moves the limit by no hour.

@@ -21,6 +21,10 @@ inline constexpr const char* kDefaultProductCode = "ORV";
 // parameter 2 selects Chinese only when it is exactly "C". Later parameters are ignored.
 TCommandLine ReadCommandLine(const std::vector<std::string>& params);
 
+// Why the product code cannot be used (empty when it can): a line break or NUL in it would reach
+// the FTP server as the end of a command and the start of another.
+std::string ProductCodeProblem(const std::string& productCode);
+
 // Whether a setup file last written at fileTime is stale at now: older than today's local
 // midnight minus 30 days.
 bool IsSetupFileStale(std::time_t fileTime, std::time_t now);

@@ -12,6 +12,7 @@
 #include "app/FrontEndChoice.h"
 #include "app/HeadlessRun.h"
 #include "app/ProgramInfo.h"
+#include "app/StartupRules.h"
 #include "app/uGetUpdateFile.h"
 #include "platform/Application.h"
 #include "ui/Prompter.h"
@@ -49,7 +50,7 @@ int RunHeadless(const std::vector<std::string>& params) {
   front.SetListingMemo(&window->InfoMemo());
   front.SetReceivedMemo(&window->Memo1());
   front.Present(*window);
-  run.Start();
+  run.Start([&window] { return window->WillMove(); });
   // Unattended: the download starts at once, as if Download had been pressed.
   platform::GuardHandler([&window] { window->btnFileDownloadClick(window.get()); });
   return RunWindow(front, *window);
@@ -76,6 +77,10 @@ int main(int argc, char** argv) {
     return std::cout ? 0 : 1;
   }
   ui::SetApplicationTitle(kApplicationTitle);
+  if (const std::string problem = ProductCodeProblem(ReadCommandLine(params).productCode); !problem.empty()) {
+    std::cerr << "setup-downloader: " << problem << std::endl;
+    return kExitNotStarted;
+  }
   try {
     const TFrontEndKind kind =
         ChooseFrontEnd(std::getenv("QUILLSTAGE_UI"), std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"), kQtBuilt);

@@ -60,6 +60,9 @@ class TGetUpdateFile : public ui::TForm {
   int ReceivedCount() const { return receivedCount_; }
 
   TQsFtpClient& Client() { return *client_; }
+  // Whether the run is sure to take a step or hear from the client without anyone's help: a
+  // pause runs, a timer's condition is met, or the client waits under its transfer time-out.
+  bool WillMove() const;
   ui::TMemo& InfoMemo() { return *infoMemo_; }
   ui::TMemo& Memo1() { return *memo1_; }
   ui::TStatusBar& StatusBar1() { return *statusBar_; }
@@ -77,6 +80,9 @@ class TGetUpdateFile : public ui::TForm {
   void DownloadNextFile();
   void SkipFile();
   void RefuseName(const std::string& name);
+  void RetrieveRefused(const std::string& name);
+  void RunCannotGoOn();
+  void Pause();
   void FinishDownloadRun();
   void CheckConnectionLost();
   void ShowStatus(const std::string& text);
@@ -120,6 +126,7 @@ class TGetUpdateFile : public ui::TForm {
   // How the current run goes, for the observer.
   bool runActive_ = false;
   bool runEnding_ = false;
+  int pausing_ = 0;
   int runListed_ = 0;
   int runReceived_ = 0;
   int runFailures_ = 0;

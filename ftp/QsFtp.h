@@ -70,10 +70,15 @@ constexpr platform::UINT kFtpReplyMessage = 2847;
 constexpr platform::UINT kFtpStatusMessage = 2848;
 constexpr platform::UINT kFtpTimeoutMessage = 2849;
 constexpr platform::UINT_PTR kFtpConnectTimerId = 1;
+// Holds a data connection's failure while the server's final reply for the transfer is still due.
+constexpr platform::UINT_PTR kFtpHoldTimerId = 2;
+constexpr unsigned kFtpHoldMilliseconds = 2000;
 
 constexpr int kFtpCommandStackSize = 32;
 constexpr std::size_t kFtpReplyBufferSize = 32769;
 constexpr std::size_t kFtpDataBufferSize = 32769;
+// A listing grows its buffer as needed up to this; a longer one fails instead of being cut.
+constexpr std::size_t kFtpListingLimit = 16u * 1024 * 1024;
 // A retrieval takes up to this much per read notice and writes it to the file in one go: a 32 KiB
 // block per notice spent most of a big transfer in per-block system calls and posted reports.
 constexpr std::size_t kFtpRetrieveBlockSize = 256 * 1024;
@@ -92,7 +97,10 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   bool ChangeDirectory(const std::string& path);
   bool QueryCurrentDirectory();
   bool ListDirectory(const std::string& path, bool fullList);
-  // Raises the file system's exception when the local file cannot be created or opened.
+  // Raises the file system's exception when the local file cannot be created, opened or positioned.
+  // Every operation that sends a text it was given (a path, a name, the log-on values) raises
+  // platform::Exception when that text holds CR, LF or NUL: it would end the command early and
+  // let the rest pass for a command of its own.
   bool RetrieveFile(const std::string& remoteName, const std::string& localName, TRetrieveMode mode);
   bool AbortTransfer();
 
@@ -101,8 +109,11 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   TFtpClientState FtpState() const { return state_; }
   // 64 bits: a file may be larger than 2 GiB.
   std::int64_t BytesTransferred() const { return bytesTransferred_; }
-  int RestartPosition() const { return restartPosition_; }
-  void SetRestartPosition(int value) { restartPosition_ = value; }
+  std::int64_t RestartPosition() const { return restartPosition_; }
+  void SetRestartPosition(std::int64_t value) { restartPosition_ = value; }
+  // Whether a server reaction is being waited for under the transfer timer: an event (the
+  // reaction, or fsTimedOut) is then certain to come.
+  bool AwaitingServer() const { return transferTimer_ > 0 && state_ != fcReady && state_ != fcIdle; }
   // The names of the last retrieval (quoted by the history log).
   const std::string& RemoteFileName() const { return remoteFileName_; }
   const std::string& LocalFileName() const { return localFileName_; }
@@ -167,6 +178,8 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   void DeliverLog(TFtpLogCode code);
   void ConnectTimerFired();
   void TransferTimedOut();
+  void ResetReplyState();
+  static void CheckArgument(const std::string& text);
 
   // Replies.
   void ReplyLine(platform::TComponent* sender, const std::string& line);
@@ -177,6 +190,9 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   bool ReactQuerying(int code);
   bool ReactIdleOrReady(int code);
   void UnexpectedReply(int code);
+  void LateReply(int code);
+  void TransferReplyOk();
+  bool CountFinalReply(int code);
   void StoreReplyLine(const std::string& line, bool append);
 
   // Timers.
@@ -205,6 +221,15 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   void DataDisconnect(TQsSocket* sender, TSocket socket);
   void DataError(TQsSocket* sender, TSocket socket, std::int32_t code);
   void DataWrite(TQsSocket* sender, TSocket socket);
+  // The end of a transfer: complete once the data connection has closed and the final reply was
+  // a success; a failure is reported once, and nothing else of the transfer afterwards.
+  void StartTransfer();
+  void TryCompleteTransfer();
+  void FailTransfer(std::int32_t code, const char* text);
+  void HoldDataError(std::int32_t code);
+  void HoldTimerFired();
+  void KillHoldTimer();
+  bool PeerAddressOfControl(TSockAddrIn& address);
   bool IsDataSocket(TSocket socket) const;
   bool Busy() const { return state_ == fcListing || state_ == fcRetrieving || state_ == fcQuerying; }
   bool Transferring() const { return state_ == fcListing || state_ == fcRetrieving; }
@@ -228,9 +253,17 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   std::string multiLineTerminator_;
   bool aborting_ = false;
   bool destroying_ = false;
-  // Set when a failed data operation has been reported, so that the server's own error reply for
-  // it (or the data socket's error, whichever comes second) is not reported again.
-  bool failureReported_ = false;
+  // Final replies (2xx to 5xx) the server still owes for commands sent, and how many of them
+  // belong to operations that have ended already: those are consumed when they come, never taken
+  // for the answer of the operation that runs now.
+  int owedReplies_ = 0;
+  int staleReplies_ = 0;
+  // The current transfer: its data connection has closed, its final reply was a success, its
+  // failure has been reported, a data connection error waits for the final reply.
+  bool dataClosed_ = false;
+  bool replyOk_ = false;
+  bool transferFailed_ = false;
+  std::int32_t heldError_ = 0;
   // A connection attempt that failed before the server was reached (reported once it has closed).
   std::int32_t connectError_ = 0;
   bool controlUp_ = false;
@@ -248,15 +281,14 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   TSocket listenSocket_;
   TSockAddrIn localAddress_{};
   TSockAddrIn peerAddress_{};
-  std::vector<std::uint8_t> dataBuffer_;
+  std::vector<std::uint8_t> dataBuffer_;  // the listing, grown up to kFtpListingLimit
   // Made by the first retrieval, a page longer than a block and on a page boundary (see ReadRetrieved).
   struct TFreeBlock {
     void operator()(std::uint8_t* block) const;
   };
   std::unique_ptr<std::uint8_t[], TFreeBlock> retrieveBuffer_;
-  std::array<std::uint8_t, 4096> discard_{};
   std::int64_t bytesTransferred_ = 0;
-  int restartPosition_ = 0;
+  std::int64_t restartPosition_ = 0;
   int localFile_ = -1;
   std::int64_t localPosition_ = 0;  // where the next received byte goes in the local file
   std::string remoteFileName_;

@@ -42,7 +42,8 @@ TQsCustomFtpClient::TQsCustomFtpClient(platform::TComponent* owner)
   replyPacket_ = new TQsDataPacket(this);
   replyPacket_->SetComPort(this);
   replyPacket_->SetStartCond(scAnyData);
-  replyPacket_->SetEndString("\r\n");
+  // A bare LF ends a line too (some servers send no CR); a CR before it stays part of the line.
+  replyPacket_->SetEndString("\n");
   replyPacket_->SetEndCond(EndSet({ecString}));
   replyPacket_->SetTimeOut(0);
   replyPacket_->OnStringPacket = TStringPacketNotifyEvent(this, &TQsCustomFtpClient::ReplyLine);
@@ -52,6 +53,7 @@ TQsCustomFtpClient::TQsCustomFtpClient(platform::TComponent* owner)
 TQsCustomFtpClient::~TQsCustomFtpClient() {
   destroying_ = true;
   KillConnectTimer();
+  KillHoldTimer();
   CloseDataSockets();
   CloseLocalFile();
   SetOpen(false);
@@ -144,6 +146,7 @@ platform::LRESULT TQsCustomFtpClient::WindowProc(platform::HWND hwnd, platform::
 void TQsCustomFtpClient::HandleClientMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam) {
   if (msg == platform::WM_TIMER) {
     if (wParam == kFtpConnectTimerId) ConnectTimerFired();
+    if (wParam == kFtpHoldTimerId) HoldTimerFired();
     return;
   }
   if (msg == kFtpTimeoutMessage) {

@@ -18,20 +18,31 @@ bool IsConnectionLost(int code) {
 
 // ---- Operations ---------------------------------------------------------------------------------
 
+void TQsCustomFtpClient::CheckArgument(const std::string& text) {
+  if (text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos)
+    throw platform::Exception("An FTP command may not hold a line break or a NUL character");
+}
+
 bool TQsCustomFtpClient::LogOn() {
   if (state_ == fcReady || Busy()) return false;
-  if (connectTimeout_ > 0)
+  CheckArgument(userName_);
+  CheckArgument(password_);
+  CheckArgument(account_);
+  // Only a connection still to be made is timed: a timer left running on a connection that has
+  // been made would later end the session that this log-on starts.
+  if (connectTimeout_ > 0 && !controlUp_)
     platform::SetTimer(window_, kFtpConnectTimerId, static_cast<platform::UINT>(connectTimeout_) * kTickMilliseconds);
-  failureReported_ = false;
   bool result = true;
   if (state_ == fcIdle) {
     connectError_ = 0;
     controlUp_ = false;
+    ResetReplyState();
     SetOpen(true);
     result = Open();
-  } else {
+  } else if (controlUp_) {
     SendCommand("USER " + userName_);
   }
+  // Still connecting: the greeting, when it comes, sends the user name.
   ChangeState(fcLoggingOn);
   return result;
 }
@@ -47,7 +58,7 @@ bool TQsCustomFtpClient::LogOff() {
 
 bool TQsCustomFtpClient::ChangeDirectory(const std::string& path) {
   if (state_ != fcReady) return false;
-  failureReported_ = false;
+  CheckArgument(path);
   ChangeState(fcQuerying);
   SendCommand(path.empty() ? std::string("PWD") : "CWD " + path);
   return true;
@@ -55,7 +66,6 @@ bool TQsCustomFtpClient::ChangeDirectory(const std::string& path) {
 
 bool TQsCustomFtpClient::QueryCurrentDirectory() {
   if (state_ != fcReady) return false;
-  failureReported_ = false;
   ChangeState(fcQuerying);
   SendCommand("PWD");
   return true;
@@ -65,6 +75,7 @@ bool TQsCustomFtpClient::QueryCurrentDirectory() {
 
 void TQsCustomFtpClient::SendCommand(const std::string& text) {
   StartTransferTimer();
+  ++owedReplies_;
   PutString(text + "\r\n");
 }
 
@@ -93,7 +104,7 @@ void TQsCustomFtpClient::ChangeState(TFtpClientState newState) {
     // Closing an open port comes back here through NotifyDisconnect; that inner call reports the
     // transition from the state as it was, this one then finds Idle.
     SetOpen(false);
-    commands_.clear();
+    ResetReplyState();
     if (state_ == fcReady || Busy()) {
       PostStatus(fsLoggedOut, nullptr);
       PostLog(lcLoggedOut);
@@ -103,8 +114,27 @@ void TQsCustomFtpClient::ChangeState(TFtpClientState newState) {
     state_ = fcIdle;
     return;
   }
-  if (newState == fcReady) CloseDataConnection(true);
+  if (newState == fcReady) {
+    CloseDataConnection(true);
+    KillHoldTimer();
+    // Whatever the server still owes belongs to the operation that ends here.
+    if (Busy()) staleReplies_ = owedReplies_;
+  }
   state_ = newState;
+}
+
+// A connection that ends, or a transfer that timed out, leaves nothing of its replies behind: no
+// half-gathered multi-line reply, no pushed commands, no replies counted as owed.
+void TQsCustomFtpClient::ResetReplyState() {
+  multiLine_ = false;
+  multiLineTerminator_.clear();
+  replyLength_ = 0;
+  replyBuffer_[0] = '\0';
+  commands_.clear();
+  owedReplies_ = 0;
+  staleReplies_ = 0;
+  heldError_ = 0;
+  KillHoldTimer();
 }
 
 // ---- Timers -------------------------------------------------------------------------------------
@@ -143,12 +173,19 @@ void TQsCustomFtpClient::TriggerHandler(platform::UINT msg, platform::WPARAM fir
 
 void TQsCustomFtpClient::TransferTimedOut() {
   aborting_ = true;
+  commands_.clear();
+  multiLine_ = false;
+  heldError_ = 0;
   ChangeState(state_ == fcIdle || state_ == fcLoggingOn ? fcIdle : fcReady);
   if (!destroying_ && OnFtpStatus) OnFtpStatus(this, fsTimedOut, nullptr);
 }
 
 void TQsCustomFtpClient::KillConnectTimer() {
   if (window_ != 0) platform::KillTimer(window_, kFtpConnectTimerId);
+}
+
+void TQsCustomFtpClient::KillHoldTimer() {
+  if (window_ != 0) platform::KillTimer(window_, kFtpHoldTimerId);
 }
 
 void TQsCustomFtpClient::ConnectTimerFired() {

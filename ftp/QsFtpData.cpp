@@ -32,10 +32,11 @@ constexpr long kActiveEvents = ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::
 
 bool TQsCustomFtpClient::ListDirectory(const std::string& path, bool fullList) {
   if (state_ != fcReady) return false;
-  failureReported_ = false;
+  CheckArgument(path);
   ChangeState(fcListing);
+  StartTransfer();
   PushCommand(std::string(fullList ? "LIST" : "NLST") + (path.empty() ? "" : " " + path));
-  std::fill(dataBuffer_.begin(), dataBuffer_.end(), 0);
+  dataBuffer_.assign(kFtpDataBufferSize, 0);
   bytesTransferred_ = 0;
   if (passiveMode_) PushCommand("PASV");
   PushCommand("TYPE A");
@@ -45,8 +46,9 @@ bool TQsCustomFtpClient::ListDirectory(const std::string& path, bool fullList) {
 bool TQsCustomFtpClient::RetrieveFile(const std::string& remoteName, const std::string& localName,
                                       TRetrieveMode mode) {
   if (state_ != fcReady || remoteName.empty() || localName.empty()) return false;
-  failureReported_ = false;
+  CheckArgument(remoteName);
   ChangeState(fcRetrieving);
+  StartTransfer();
   PushCommand("RETR " + remoteName);
   remoteFileName_ = remoteName;
   localFileName_ = localName;
@@ -54,12 +56,12 @@ bool TQsCustomFtpClient::RetrieveFile(const std::string& remoteName, const std::
     OpenLocalFile(mode);
   } catch (...) {
     // Nothing was sent: back to Ready with an empty stack.
+    CloseLocalFile();
     commands_.clear();
     state_ = fcReady;
     throw;
   }
   bytesTransferred_ = 0;
-  aborting_ = false;
   if (passiveMode_) PushCommand("PASV");
   PushCommand(fileType_ == ftAscii ? "TYPE A" : "TYPE I");
   return OpenDataConnection();
@@ -77,6 +79,16 @@ bool TQsCustomFtpClient::AbortTransfer() {
   }
   PostLog(lcAborted);
   return true;
+}
+
+// Each transfer starts clean: its end is decided by its own data connection and its own reply.
+void TQsCustomFtpClient::StartTransfer() {
+  aborting_ = false;
+  dataClosed_ = false;
+  replyOk_ = false;
+  transferFailed_ = false;
+  heldError_ = 0;
+  KillHoldTimer();
 }
 
 void TQsCustomFtpClient::OpenLocalFile(TRetrieveMode mode) {
@@ -102,8 +114,15 @@ void TQsCustomFtpClient::OpenLocalFile(TRetrieveMode mode) {
     PostLog(lcDownloading);
     return;
   }
-  if (size >= 0 && (restartPosition_ < 0 || size < restartPosition_)) restartPosition_ = static_cast<int>(size);
-  ::lseek(localFile_, restartPosition_, SEEK_SET);
+  if (size < 0) RaiseFileError(localFileName_);
+  if (restartPosition_ < 0 || size < restartPosition_) restartPosition_ = size;
+  // Writing anywhere but at the restart position would pass a wrong file for a resumed one.
+  if (::lseek(localFile_, static_cast<off_t>(restartPosition_), SEEK_SET) < 0) {
+    const int error = errno;
+    CloseLocalFile();
+    errno = error;
+    RaiseFileError(localFileName_);
+  }
   localPosition_ = restartPosition_;
   PushCommand("REST " + std::to_string(restartPosition_));
   PostLog(lcRestarting);
@@ -164,6 +183,14 @@ bool TQsCustomFtpClient::OpenActive() {
   const std::string dotted = dataSocketObject_->AddressToText(localAddress_.sin_addr.s_addr);
   SendCommand("PORT " + ftptext::PortArgument(dotted, dataSocketObject_->NetToHostPort(localAddress_.sin_port)));
   return true;
+}
+
+bool TQsCustomFtpClient::PeerAddressOfControl(TSockAddrIn& address) {
+  TQsBaseDispatcher* dispatcher = CurrentDispatcher();
+  if (dispatcher == nullptr) return false;
+  int length = sizeof address;
+  return SocketFunctions().getpeername(static_cast<TSocket>(dispatcher->DeviceId()),
+                                       reinterpret_cast<ws::sockaddr*>(&address), &length) == 0;
 }
 
 void TQsCustomFtpClient::ConnectPassive(const std::string& replyText) {

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,9 +14,10 @@ namespace ws = platform::ws;
 
 namespace {
 
-// Listing text stays NUL-terminated: one byte of the buffer is never filled.
-constexpr int kListingCapacity = static_cast<int>(kFtpDataBufferSize) - 1;
 constexpr std::size_t kPageSize = 4096;
+// Room a listing read asks for at least; the buffer grows by doubling until it has it.
+constexpr std::size_t kListingReadRoom = 64 * 1024;
+constexpr std::int32_t kListingTooLongCode = platform::ws::WSAENOBUFS;
 
 }  // namespace
 
@@ -52,14 +54,26 @@ int TQsCustomFtpClient::ReadRetrieved() {
   return count;
 }
 
+// The listing text stays NUL-terminated: the byte after the last one read is always 0. It grows
+// up to kFtpListingLimit; one byte more fails the listing, which is never delivered cut.
 int TQsCustomFtpClient::ReadListing() {
-  if (bytesTransferred_ >= kListingCapacity) {
-    // The buffer is full: take the rest off the socket and drop it, so that read notices stop.
-    return dataSocketObject_->ReceiveSocket(dataSocket_, discard_.data(), static_cast<int>(discard_.size()), 0);
+  const auto used = static_cast<std::size_t>(bytesTransferred_);
+  if (dataBuffer_.size() - used - 1 < kListingReadRoom && dataBuffer_.size() < kFtpListingLimit + 2) {
+    const std::size_t grown = std::min(std::max(dataBuffer_.size() * 2, used + 1 + kListingReadRoom), kFtpListingLimit + 2);
+    dataBuffer_.resize(grown, 0);
   }
-  const int count = dataSocketObject_->ReceiveSocket(dataSocket_, dataBuffer_.data() + bytesTransferred_,
-                                                     static_cast<int>(kListingCapacity - bytesTransferred_), 0);
-  if (count > 0) bytesTransferred_ += count;
+  const std::size_t room = dataBuffer_.size() - used - 1;
+  if (room == 0) return 0;
+  const int count = dataSocketObject_->ReceiveSocket(dataSocket_, dataBuffer_.data() + used,
+                                                     static_cast<int>(std::min<std::size_t>(room, 1 << 30)), 0);
+  if (count <= 0) return count;
+  bytesTransferred_ += count;
+  dataBuffer_[used + static_cast<std::size_t>(count)] = 0;
+  if (static_cast<std::size_t>(bytesTransferred_) > kFtpListingLimit) {
+    const std::string text = "The listing is longer than " + std::to_string(kFtpListingLimit >> 20) + " MiB";
+    FailTransfer(kListingTooLongCode, text.c_str());
+    return -1;
+  }
   return count;
 }
 
@@ -71,10 +85,8 @@ bool TQsCustomFtpClient::WriteLocal(const std::uint8_t* data, int count) {
       const int error = written < 0 ? errno : ENOSPC;
       // A short file must never pass for a complete one: the transfer ends with an error.
       CloseLocalFile();
-      aborting_ = true;
-      failureReported_ = true;
       const std::string text = "Cannot write file \"" + localFileName_ + "\". " + std::strerror(error);
-      PostError(error, text.c_str());
+      FailTransfer(error, text.c_str());
       return false;
     }
     data += written;
@@ -84,36 +96,90 @@ bool TQsCustomFtpClient::WriteLocal(const std::uint8_t* data, int count) {
   return true;
 }
 
+// Active mode takes one data connection, and only from the server's address: anyone else on the
+// network could otherwise connect first and have their bytes saved as the file. The listener is
+// closed once the server's connection is in.
 void TQsCustomFtpClient::DataAccept(TQsSocket* /*sender*/, TSocket socket) {
-  if (socket != listenSocket_ || listenSocket_ == ws::INVALID_SOCKET) return;
+  if (socket != listenSocket_ || listenSocket_ == ws::INVALID_SOCKET || dataSocket_ != ws::INVALID_SOCKET) return;
   const TSocket accepted = dataSocketObject_->AcceptSocket(listenSocket_, peerAddress_);
-  if (accepted != ws::INVALID_SOCKET) dataSocket_ = accepted;
+  if (accepted == ws::INVALID_SOCKET) return;
+  TSockAddrIn server{};
+  if (!PeerAddressOfControl(server) || server.sin_addr.s_addr != peerAddress_.sin_addr.s_addr) {
+    closingData_ = true;
+    try {
+      dataSocketObject_->CloseSocket(accepted);
+    } catch (const std::exception&) {
+    }
+    closingData_ = false;
+    return;
+  }
+  dataSocket_ = accepted;
+  const TSocket listener = listenSocket_;
+  listenSocket_ = ws::INVALID_SOCKET;
+  closingData_ = true;
+  try {
+    dataSocketObject_->CloseSocket(listener);
+  } catch (const std::exception&) {
+  }
+  closingData_ = false;
 }
 
 void TQsCustomFtpClient::DataRead(TQsSocket* /*sender*/, TSocket socket) {
   if (IsDataSocket(socket) && Transferring()) ReadOnce();
 }
 
+// The data connection's close: every byte still waiting is read (and written), the connection
+// and the local file are closed; the transfer is complete only when the server's final reply
+// says so too.
 void TQsCustomFtpClient::DataDisconnect(TQsSocket* /*sender*/, TSocket socket) {
-  if (!IsDataSocket(socket)) return;
-  if (state_ == fcListing) {
-    while (ReadOnce() > 0) {
-    }
+  if (!IsDataSocket(socket) || !Transferring() || transferFailed_) return;
+  CloseDataConnection(true);
+  if (!Transferring() || transferFailed_) return;  // a read or write failed while draining
+  dataClosed_ = true;
+  TryCompleteTransfer();
+}
+
+void TQsCustomFtpClient::TryCompleteTransfer() {
+  if (!Transferring() || !dataClosed_ || !replyOk_ || transferFailed_ || aborting_) return;
+  if (state_ == fcListing)
     PostStatus(fsDataAvailable, reinterpret_cast<const char*>(dataBuffer_.data()));
-  } else if (state_ == fcRetrieving) {
+  else
     PostStatus(fsTransferComplete, nullptr);
-  }
+}
+
+// The one report of a failed transfer; its data connection and local file are closed, and what
+// the server still owes for it is consumed when it comes.
+void TQsCustomFtpClient::FailTransfer(std::int32_t code, const char* text) {
+  if (transferFailed_) return;
+  transferFailed_ = true;
+  heldError_ = 0;
+  KillHoldTimer();
+  PostError(code, text);
+}
+
+// A data connection that fails while the server's final reply is due: the reply, when it comes
+// (within kFtpHoldMilliseconds), says best what went wrong; only without one is the socket's
+// error reported.
+void TQsCustomFtpClient::HoldDataError(std::int32_t code) {
+  heldError_ = code;
+  CloseDataSockets();
+  CloseLocalFile();
+  platform::SetTimer(window_, kFtpHoldTimerId, kFtpHoldMilliseconds);
+}
+
+void TQsCustomFtpClient::HoldTimerFired() {
+  KillHoldTimer();
+  if (heldError_ != 0 && Transferring()) FailTransfer(heldError_, nullptr);
+  heldError_ = 0;
 }
 
 void TQsCustomFtpClient::DataError(TQsSocket* /*sender*/, TSocket /*socket*/, std::int32_t code) {
-  if (closingData_) return;
-  // The server's error reply for this operation may have been reported already.
-  const bool alreadyReported = failureReported_ && !Transferring();
-  if (!aborting_ && !alreadyReported) {
-    if (Transferring()) failureReported_ = true;
-    PostError(code, nullptr);
+  if (closingData_ || aborting_ || !Transferring() || transferFailed_ || heldError_ != 0) return;
+  if (owedReplies_ > staleReplies_ && !replyOk_) {
+    HoldDataError(code);
+    return;
   }
-  aborting_ = true;
+  FailTransfer(code, nullptr);
 }
 
 void TQsCustomFtpClient::DataWrite(TQsSocket* /*sender*/, TSocket /*socket*/) {}

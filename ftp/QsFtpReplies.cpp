@@ -48,8 +48,28 @@ bool TQsCustomFtpClient::CollectMultiLine(int& code, const std::string& line) {
 }
 
 void TQsCustomFtpClient::ProcessReply(int code, const std::string& line) {
+  // A line without a code outside a multi-line reply answers nothing; during a transfer it is
+  // ignored (in the other states the reply table reports it).
+  if (code == 0 && !multiLine_ && Transferring()) return;
   if (!CollectMultiLine(code, line)) return;
+  if (CountFinalReply(code)) return;
   ReactToReply(code);
+}
+
+// Counts a final reply against those owed; true when it belongs to an operation that has ended
+// (it is consumed there). 421 and 221 always count for what they say: the server is closing.
+bool TQsCustomFtpClient::CountFinalReply(int code) {
+  if (code < 200 || code > 599) return false;
+  if (owedReplies_ > 0) --owedReplies_;
+  if (staleReplies_ == 0 || code == 421 || code == 221) return false;
+  --staleReplies_;
+  LateReply(code);
+  return true;
+}
+
+// A reply owed to a finished operation: it may still close that operation's data connection.
+void TQsCustomFtpClient::LateReply(int code) {
+  if ((state_ == fcReady || state_ == fcIdle) && code == 226) CloseDataConnection(true);
 }
 
 void TQsCustomFtpClient::ReactToReply(int code) {
@@ -83,7 +103,7 @@ bool TQsCustomFtpClient::ReactLoggingOn(int code) {
 }
 
 bool TQsCustomFtpClient::ReactTransferring(int code) {
-  if (code > 0 && code < 200) return true;  // the data connection is opening
+  if (code < 200) return true;  // the data connection is opening (or a line without a code)
   switch (code) {
     case 200:
     case 350: SendNextCommand(); return true;
@@ -91,10 +111,30 @@ bool TQsCustomFtpClient::ReactTransferring(int code) {
       ConnectPassive(ReplyText());
       SendNextCommand();
       return true;
-    case 226: return true;  // the end is taken from the data connection's close
-    case 250: ChangeState(fcReady); return true;
+    case 225:  // "no transfer in progress": an answer to ABOR only
+      if (!aborting_) return false;
+      ChangeState(fcReady);
+      return true;
+    case 226:
+    case 250: TransferReplyOk(); return true;
     default: return false;
   }
+}
+
+// The server says the transfer went well. It is complete once its data connection has closed
+// too; an aborted one ends here, without being complete; one whose data connection failed is
+// reported as that failure.
+void TQsCustomFtpClient::TransferReplyOk() {
+  if (aborting_) {
+    ChangeState(fcReady);
+    return;
+  }
+  replyOk_ = true;
+  if (heldError_ != 0) {
+    FailTransfer(heldError_, nullptr);
+    return;
+  }
+  TryCompleteTransfer();
 }
 
 bool TQsCustomFtpClient::ReactQuerying(int code) {
@@ -120,12 +160,8 @@ bool TQsCustomFtpClient::ReactIdleOrReady(int code) {
       break;
     default: break;
   }
-  // The server's own error reply to a transfer whose failure has been reported already.
-  if (failureReported_ && code >= 400 && code != 421) {
-    commands_.clear();
-    return true;
-  }
-  return false;
+  // A success nobody is waiting for is no error.
+  return owedReplies_ == 0 && code >= 200 && code < 300;
 }
 
 void TQsCustomFtpClient::UnexpectedReply(int code) {
@@ -134,6 +170,9 @@ void TQsCustomFtpClient::UnexpectedReply(int code) {
     ChangeState(fcIdle);
     return;
   }
-  if (Transferring()) failureReported_ = true;
+  if (Transferring()) {
+    FailTransfer(code, ReplyText());
+    return;
+  }
   PostError(code, ReplyText());
 }

@@ -15,6 +15,7 @@
 #include <utime.h>
 
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -186,6 +187,37 @@ TEST_P(Downloader, AStaleSetupFileIsShownWithItsDateAndDeleted) {
   EXPECT_FALSE(fs::exists(setup));
 }
 
+// A listing far longer than 32 KiB is taken whole: every listed file is fetched.
+TEST_P(Downloader, AListingLongerThan32KiBIsNotCut) {
+  constexpr int kCount = 2100;
+  for (int i = 0; i < kCount; ++i) {
+    char name[32];
+    std::snprintf(name, sizeof name, "product-file-%04d.dat", i);
+    ftpserver::WriteFile(root_ + "/ORV_program/" + name, name);
+  }
+  START_SERVER_OR_SKIP();
+  const ProgramResult r = Run({"ORV", "E"});
+  SCOPED_TRACE(r.err);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.Count("received: "), kCount);
+  EXPECT_TRUE(r.Has("received: product-file-2099.dat"));
+  EXPECT_EQ(ftpserver::ReadFile(download_ + "/product-file-2099.dat"), "product-file-2099.dat");
+}
+
+// A stall limit shorter than the run's own timer periods does not end a healthy run: while a
+// timer is bound to act, or the client waits on the server under its time-out, nothing stalls.
+TEST_P(Downloader, AShortStallLimitLeavesAHealthyRunAlone) {
+  MakeProduct("ORV");
+  START_SERVER_OR_SKIP();
+  const ProgramResult r = e2e::RunDownloader({"ORV", "E"},
+                                             {{"QUILLSTAGE_FTP_SERVER", "127.0.0.1:" + std::to_string(server_->Port())},
+                                              {"QUILLSTAGE_DRIVE_C", driveC_},
+                                              {"QUILLSTAGE_STALL_SECONDS", "2"}});
+  SCOPED_TRACE(r.out + r.err);
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.Count("received: "), 3);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, Downloader, testing::Values(Kind::Pyftpdlib, Kind::Vsftpd),
                          [](const testing::TestParamInfo<Kind>& info) {
                            return info.param == Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
@@ -269,8 +301,25 @@ TEST(DownloaderEnds, ARefusedConnectionEndsTheProgramWithinSeconds) {
   SCOPED_TRACE(r.out + r.err);
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.Count("box: FTP Error: 10061 | "), 1);
+  // The client gives no text for a socket's error: the box says what the code means.
+  EXPECT_EQ(r.Count("box: FTP Error: 10061 | The attempt to connect was forcibly refused"), 1);
   EXPECT_LT(r.seconds, 15.0);  // generous: the run itself pauses one second
+  ftpserver::RemoveTree(driveC);
+}
+
+// A product code holding a line break would reach the server as a command of its own: the
+// program refuses it before anything else, with the reason on standard error.
+TEST(DownloaderEnds, AProductCodeWithALineBreakIsRefusedAtStartUp) {
+  const std::string driveC = ftpserver::MakeTempDir("qs-e2e-c-");
+  for (const char* code : {"X\r\nDELE y", "X\nDELE y"}) {
+    const ProgramResult r = e2e::RunDownloader(
+        {code, "E"}, {{"QUILLSTAGE_FTP_SERVER", "127.0.0.1:" + std::to_string(peer::UnusedPort())}, {"QUILLSTAGE_DRIVE_C", driveC}},
+        30);
+    SCOPED_TRACE(r.out + r.err);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("line break"), std::string::npos);
+    EXPECT_EQ(r.out, "");
+  }
   ftpserver::RemoveTree(driveC);
 }
 

@@ -140,10 +140,24 @@ TEST(FrontEndChoiceTest, TheSettingWinsElseADisplayMeansQt) {
 
 TEST(StallSecondsTest, APositiveNumberElseTheDefault) {
   const std::vector<std::pair<const char*, int>> cases = {
-      {nullptr, 120}, {"", 120}, {"5", 5}, {"0", 120}, {"-3", 120}, {"7s", 120}, {"abc", 120}, {"600", 600}};
+      {nullptr, 200}, {"", 200}, {"5", 5}, {"0", 200}, {"-3", 200}, {"7s", 200}, {"abc", 200}, {"600", 600}};
   for (const auto& [value, seconds] : cases) {
     SCOPED_TRACE(value == nullptr ? "unset" : value);
     EXPECT_EQ(StallSeconds(value), seconds);
+  }
+}
+
+// The default stall limit outlasts the program's transfer time-out (3000 ticks of 55 ms), so
+// that a server that stops answering ends as a time-out, not as a stall.
+TEST(StallSecondsTest, TheDefaultOutlastsTheTransferTimeOut) { EXPECT_GT(kDefaultStallSeconds * 1000, 3000 * 55); }
+
+TEST(ProductCode, ALineBreakOrNulIsRefusedAtStartUp) {
+  const std::vector<std::pair<std::string, bool>> cases = {
+      {"ORV", true},         {"XYZ-2", true},           {"X\r\nDELE y", false}, {"X\nDELE y", false},
+      {"X\rY", false},       {std::string("X\0Y", 3), false}, {"", true}};
+  for (const auto& [code, usable] : cases) {
+    SCOPED_TRACE(code);
+    EXPECT_EQ(ProductCodeProblem(code).empty(), usable);
   }
 }
 

@@ -1,6 +1,8 @@
 // The scripted FTP server over plain blocking sockets.
 #include "tests/ftp/ScriptedServer.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -20,7 +22,7 @@ Server::Server(std::vector<Step> script) : script_(std::move(script)) {
 Server::~Server() {
   stop_ = true;
   thread_.join();
-  for (int fd : {listener_, control_, dataListener_, data_})
+  for (int fd : {listener_, control_, dataListener_, data_, stranger_})
     if (fd >= 0) ::close(fd);
 }
 
@@ -93,15 +95,46 @@ bool Server::Play(const Step& step) {
       if (data_ < 0) Fail("no data connection");
       return data_ >= 0;
     case Step::kConnectActive: {
-      int h1, h2, h3, h4, p1, p2;
-      if (std::sscanf(lastPort_.c_str(), "%d,%d,%d,%d,%d,%d", &h1, &h2, &h3, &h4, &p1, &p2) != 6) {
-        Fail("bad PORT " + lastPort_);
-        return false;
-      }
-      data_ = peer::Connect(static_cast<std::uint16_t>(p1 * 256 + p2));
+      const int port = LastPortNumber();
+      if (port < 0) return false;
+      data_ = peer::Connect(static_cast<std::uint16_t>(port));
       if (data_ < 0) Fail("cannot connect to the client's port");
       return data_ >= 0;
     }
+    case Step::kConnectStranger: {
+      const int port = LastPortNumber();
+      if (port < 0) return false;
+      stranger_ = ::socket(AF_INET, SOCK_STREAM, 0);
+      sockaddr_in from{};
+      from.sin_family = AF_INET;
+      from.sin_addr.s_addr = htonl(0x7F000002);  // 127.0.0.2
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      to.sin_port = htons(static_cast<std::uint16_t>(port));
+      if (::bind(stranger_, reinterpret_cast<sockaddr*>(&from), sizeof from) != 0 ||
+          ::connect(stranger_, reinterpret_cast<sockaddr*>(&to), sizeof to) != 0) {
+        Fail("the stranger cannot connect");
+        return false;
+      }
+      peer::Send(stranger_, step.text);
+      return true;
+    }
+    case Step::kExpectRefused: {
+      const int port = LastPortNumber();
+      if (port < 0) return false;
+      const int fd = peer::Connect(static_cast<std::uint16_t>(port));
+      if (fd >= 0) {
+        ::close(fd);
+        Fail("the client's data port still takes connections");
+        return false;
+      }
+      return true;
+    }
+    case Step::kCloseListener:
+      ::close(dataListener_);
+      dataListener_ = -1;
+      return true;
     case Step::kDataSend:
       peer::Send(data_, step.text);
       return true;
@@ -122,6 +155,15 @@ bool Server::Play(const Step& step) {
       return true;
   }
   return false;
+}
+
+int Server::LastPortNumber() {
+  int h1, h2, h3, h4, p1, p2;
+  if (std::sscanf(lastPort_.c_str(), "%d,%d,%d,%d,%d,%d", &h1, &h2, &h3, &h4, &p1, &p2) != 6) {
+    Fail("bad PORT " + lastPort_);
+    return -1;
+  }
+  return p1 * 256 + p2;
 }
 
 void Server::Run() {

@@ -24,6 +24,9 @@ struct Step {
     kDataReset,      // close the data connection with a reset
     kClose,          // close the control connection
     kPause,          // wait ms milliseconds
+    kConnectStranger,  // connect to the last PORT's port from 127.0.0.2 and send text there
+    kExpectRefused,    // a further connection to the last PORT's port must be refused
+    kCloseListener,    // close the passive listener (a connection waiting in it is reset)
   };
   Kind kind;
   std::string text;
@@ -40,6 +43,9 @@ inline Step DataClose() { return {Step::kDataClose, {}}; }
 inline Step DataReset() { return {Step::kDataReset, {}}; }
 inline Step Close() { return {Step::kClose, {}}; }
 inline Step Pause(int ms) { return {Step::kPause, {}, ms}; }
+inline Step ConnectStranger(std::string text) { return {Step::kConnectStranger, std::move(text)}; }
+inline Step ExpectRefused() { return {Step::kExpectRefused, {}}; }
+inline Step CloseListener() { return {Step::kCloseListener, {}}; }
 
 class Server {
  public:
@@ -60,12 +66,14 @@ class Server {
   bool Play(const Step& step);
   bool ReadLine(std::string& line, int waitMs);
   void Fail(const std::string& why);
+  int LastPortNumber();
 
   std::vector<Step> script_;
   int listener_ = -1;
   int control_ = -1;
   int dataListener_ = -1;
   int data_ = -1;
+  int stranger_ = -1;
   std::uint16_t port_ = 0;
   std::string pending_;  // control bytes received and not yet taken as lines
   std::string lastPort_;
