@@ -10,3 +10,6 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WER
 cmake --build "$build"
 cd "$build"
 ctest --output-on-failure --timeout 300 -j2
+# The same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded ones under
+# ThreadSanitizer (their own build folders).
+"$root/scripts/sanitize.sh" all
