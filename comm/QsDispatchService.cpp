@@ -105,7 +105,8 @@ bool TQsBaseDispatcher::RunStatusChecks() {
 }
 
 void TQsBaseDispatcher::ProcessDeviceEvent() {
-  const std::uint32_t mask = eventMask_.load();
+  // Taken, so that every event the event thread reported is handled by exactly one pass.
+  const std::uint32_t mask = eventMask_.exchange(0);
   if ((mask & kModemEventMask) != 0) {
     RefreshModemStatus();
     if (!RunStatusChecks()) return;

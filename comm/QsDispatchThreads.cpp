@@ -39,7 +39,9 @@ void TComThread::Execute() {
   do {
     std::uint32_t mask = 0;
     if (!d.DeviceWaitEvent(mask)) break;
-    d.eventMask_.store(mask);
+    // Added to what the pass has not taken yet: the pass may still be on its way to read an
+    // earlier event (a modem change that data follows at once), which overwriting would lose.
+    d.eventMask_.fetch_or(mask);
     if ((mask & (kEvRing | kEvRingTrailingEdge)) != 0) d.ringFlag_.store(true);
     if (d.StopRequested()) break;
     d.ComEvent()->Set();

@@ -9,6 +9,7 @@
 #include "comm/QsMisc.h"
 #include "comm/QsStrRes.h"
 #include "platform/Component.h"
+#include "platform/SystemErrors.h"
 
 namespace {
 
@@ -30,9 +31,7 @@ std::string CutToCharacters(std::string text, std::size_t count) {
 // The system's own text for an error number: control characters become blanks and runs of blanks
 // fold into one (the system's texts may end in a line end). Empty when the system has none.
 std::string SystemMessage(int number) {
-  const char* description = strerrordesc_np(number);
-  if (description == nullptr) return {};
-  std::string text = CutToCharacters(description, kMaxMessageLength);
+  std::string text = CutToCharacters(platform::SystemErrorText(number), kMaxMessageLength);
   std::string cleaned;
   cleaned.reserve(text.size());
   for (char c : text) {

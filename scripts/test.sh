@@ -12,3 +12,6 @@ cmake --build "$build"
 cd "$build"
 ctest --output-on-failure --timeout 300 -j2
 "$root/scripts/check-package.sh" "$build"
+# The same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded ones under
+# ThreadSanitizer (their own build folders).
+"$root/scripts/sanitize.sh" all

@@ -12,6 +12,7 @@
 #include "comm/QsExcept.h"
 #include "comm/QsMisc.h"
 #include "comm/QsStrRes.h"
+#include "platform/Serial.h"
 
 namespace {
 
@@ -305,11 +306,36 @@ TEST(MessageForCode, UsesTheSixteenBitMagnitude) {
       {65536 + 2, "File not found"},      // 16-bit value 2
       {-65536 - 2, "File not found"},     // 16-bit value -2
       {0x10000 | 10061, "The attempt to connect was forcibly refused"},
-      {1, strerrordesc_np(1)},            // not in the table: the system's text
+      {7, strerrordesc_np(7)},            // not in the table: the system's text
       {-32768, ""},                       // neither the table nor the system knows 32768
       {4242, ""},
   };
   for (const Case& c : cases) EXPECT_EQ(MessageForCode(c.code), c.message) << c.code;
+}
+
+// The serial layer's system errors are Windows numbers: their texts are the system's texts for
+// those numbers, not the C library's texts for the errno values that share them (87: EUSERS).
+TEST(MessageForCode, SerialSystemErrorsReadAsTheSerialLayerMeansThem) {
+  struct Case {
+    int code;
+    const char* message;
+  };
+  const Case cases[] = {
+      {-platform::kSysErrInvalidParameter, "The parameter is incorrect."},
+      {-platform::kSysErrGenFailure, "A device attached to the system is not functioning."},
+      {-platform::kSysErrInvalidFunction, "Incorrect function."},
+      {-platform::kSysErrIoDevice, "The request could not be performed because of an I/O device error."},
+      {-platform::kSysErrInvalidHandle, "Invalid file handle"},  // the table's own text comes first
+      {-platform::kSysErrAccessDenied, "File access denied"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(MessageForCode(c.code), c.message) << c.code;
+  try {
+    RaiseForCode(nullptr, -platform::kSysErrInvalidParameter);
+    ADD_FAILURE() << "nothing raised";
+  } catch (const platform::EInOutError& e) {
+    EXPECT_EQ(e.ErrorCode(), platform::kSysErrInvalidParameter);
+    EXPECT_EQ(e.Message(), "The parameter is incorrect.");
+  }
 }
 
 TEST(MessageForCode, SystemTextsHaveNoControlCharactersOrDoubleBlanks) {

@@ -192,6 +192,29 @@ TEST_F(ServiceThreads, ModemChangesFireStatusTriggersAndAccumulateDeltas) {
   EXPECT_EQ(d.ModemBits() & kModemDeltaCts, kModemDeltaCts) << "the CTS change stays recorded";
 }
 
+// A modem-line change that data follows at once: the event thread reports the two as separate
+// events, and the pass that runs after both must still see the line change. The pause before each
+// change lets the 50 ms passes run meanwhile, as they do on a quiet line.
+TEST_F(ServiceThreads, AModemChangeFollowedByDataIsNotLost) {
+  constexpr int kChanges = 40;
+  std::uint8_t lines = 0;
+  int lost = 0;
+  for (int i = 0; i < kChanges; ++i) {
+    std::this_thread::sleep_for(70ms);
+    lines ^= kModemCts;
+    d.ChangeModemLines(lines);
+    d.Feed("x");
+    ASSERT_TRUE(Eventually([&] { return d.InputCount() == i + 1; })) << "change " << i;
+    // The pass that took the byte ran; a lost change leaves the old line state for good.
+    if (!Eventually([&] { return (d.ModemBits() & kModemCts) == lines; }, 300ms)) {
+      ++lost;
+      d.ChangeModemLines(lines);  // the next change starts from the right state
+      ASSERT_TRUE(Eventually([&] { return (d.ModemBits() & kModemCts) == lines; }));
+    }
+  }
+  EXPECT_EQ(lost, 0) << "of " << kChanges << " changes";
+}
+
 TEST_F(ServiceThreads, PriorityBoostNeverFails) {
   const pid_t out = d.OutThreadId();
   ASSERT_NE(out, 0);

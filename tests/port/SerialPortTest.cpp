@@ -226,7 +226,8 @@ TEST_F(SerialPort, HeldMissingAndRefusedPortsFailToOpenWithTheirErrors) {
   const Case cases[] = {
       {"held by another open", 1, 9600, kErrAlreadyOpen, typeid(EAlreadyOpen), "ie_Open - device already open"},
       {"missing", 7, 9600, kErrBadId, typeid(EBadId), "ie_BadId - Specified comport doesn't exist"},
-      {"a rate the device refuses", 2, 14400, -platform::kSysErrInvalidParameter, typeid(platform::EInOutError), nullptr},
+      {"a rate the device refuses", 2, 14400, -platform::kSysErrInvalidParameter, typeid(platform::EInOutError),
+       "The parameter is incorrect."},
   };
   TPtyPair second;
   folder.Link(2, second.PortPath());
