@@ -6,6 +6,7 @@
 
 #include "comm/QsDispatch.h"
 #include "comm/QsExcept.h"
+#include "platform/Application.h"
 
 namespace {
 
@@ -49,7 +50,10 @@ bool TPacketPattern::Matches(std::size_t position, std::uint8_t byte) const {
 
 TQsDataPacket::TQsDataPacket(platform::TComponent* owner) : TQsBaseComponent(owner) {}
 
-TQsDataPacket::~TQsDataPacket() { SetComPort(nullptr); }
+TQsDataPacket::~TQsDataPacket() {
+  *alive_ = false;
+  SetComPort(nullptr);
+}
 
 const platform::PropertyTable& TQsDataPacket::Properties() const {
   static const platform::PropertyTable table =
@@ -83,11 +87,21 @@ void TQsDataPacket::Loaded() {
   }
   if (enablePending_) {
     enablePending_ = false;
-    if (enabled_) Arm();
+    if (enabled_) SetEnabled(true);
   }
 }
 
+std::unique_lock<std::recursive_mutex> TQsDataPacket::LockScan() {
+  if (manager_ == nullptr) return {};
+  return std::unique_lock(manager_->mutex_);
+}
+
 void TQsDataPacket::SetEnabled(bool value) {
+  auto lock = LockScan();
+  SetEnabledLocked(value);
+}
+
+void TQsDataPacket::SetEnabledLocked(bool value) {
   if (!value) {
     enabled_ = false;
     Disarm();
@@ -102,39 +116,72 @@ void TQsDataPacket::SetEnabled(bool value) {
     Arm();
   } catch (...) {
     enabled_ = false;
+    Disarm();
     throw;
   }
 }
 
+// Plain stores, under the scan's lock since a dispatcher thread may be reading them.
+void TQsDataPacket::SetAutoEnable(bool value) {
+  auto lock = LockScan();
+  autoEnable_ = value;
+}
+
+void TQsDataPacket::SetStartCond(TPacketStartCond value) {
+  auto lock = LockScan();
+  startCond_ = value;
+}
+
+void TQsDataPacket::SetPacketSize(int value) {
+  auto lock = LockScan();
+  packetSize_ = value;
+}
+
+void TQsDataPacket::SetIncludeStrings(bool value) {
+  auto lock = LockScan();
+  includeStrings_ = value;
+}
+
+void TQsDataPacket::SetTimeOut(int ticks) {
+  auto lock = LockScan();
+  timeOut_ = ticks;
+}
+
 // Changing the end condition re-arms an enabled packet at once with the new value.
 void TQsDataPacket::SetEndCond(TPacketEndSet value) {
+  auto lock = LockScan();
   const bool wasEnabled = enabled_;
-  SetEnabled(false);
+  SetEnabledLocked(false);
   endCond_ = value;
-  SetEnabled(wasEnabled);
+  SetEnabledLocked(wasEnabled);
 }
 
 void TQsDataPacket::SetEndString(const std::string& value) {
+  auto lock = LockScan();
   const bool wasEnabled = enabled_;
-  SetEnabled(false);
+  SetEnabledLocked(false);
   endString_ = value;
-  SetEnabled(wasEnabled);
+  SetEnabledLocked(wasEnabled);
 }
 
 void TQsDataPacket::SetComPort(TQsPortLink* port) {
   if (port == port_) return;
   if (manager_ != nullptr) {
     TQsDataPacketManager* old = manager_;
-    old->Detach(this);
-    manager_ = nullptr;
+    {
+      std::lock_guard lock(old->mutex_);
+      old->Detach(this);
+      manager_ = nullptr;
+    }
     if (port_ != nullptr && port_->LinkComponent() != nullptr) port_->LinkComponent()->RemoveFreeNotification(this);
-    if (old->Packets().empty()) delete old;
+    if (old->Packets().empty()) TQsDataPacketManager::Retire(old);
   }
   port_ = port;
   if (port_ == nullptr) return;
   if (port_->LinkComponent() != nullptr) port_->LinkComponent()->FreeNotification(this);
   manager_ = FindPacketManager(port_);
   if (manager_ == nullptr) manager_ = new TQsDataPacketManager(port_);  // owned by the manager list
+  std::lock_guard lock(manager_->mutex_);
   manager_->Attach(this);
 }
 
@@ -162,7 +209,36 @@ void TQsDataPacket::ResetMatch() {
   collectFrom_ = 0;
 }
 
+// The whole definition is checked before the packet changes state, so a refusal leaves it unarmed.
+// The checks judge the strings as they will be matched: a string that is nothing but escapes (a
+// lone "\\") is as empty as "", and an empty pattern would match nothing, or end a packet at
+// every byte.
+void TQsDataPacket::CheckDefinition() {
+  if (startCond_ == scString) {
+    startPattern_ = TPacketPattern::Build(startString_, ignoreCase_);
+    if (startPattern_.Length() == 0) throw EInvalidProperty(kErrStartStringEmpty);
+    if (Has(endCond_, ecPacketSize) && static_cast<int>(startString_.size()) > packetSize_)
+      throw EInvalidProperty(kErrPacketTooSmall);
+  } else if (endCond_ == 0) {
+    throw EInvalidProperty(kErrNoEndCharCount);
+  }
+  if (Has(endCond_, ecString)) {
+    endPattern_ = TPacketPattern::Build(endString_, ignoreCase_);
+    if (endPattern_.Length() == 0) throw EInvalidProperty(kErrEmptyEndString);
+  }
+  if (Has(endCond_, ecPacketSize)) {
+    if (packetSize_ <= 0) throw EInvalidProperty(kErrZeroSizePacket);
+    // The buffer never holds more: such a packet could never be delivered.
+    if (static_cast<std::size_t>(packetSize_) > TQsDataPacketManager::kMaxBuffer)
+      throw EInvalidProperty(kErrPacketTooLong);
+  }
+}
+
+// The definition is checked first, wherever and whenever the packet is enabled (port closed, or
+// inside a packet event where arming itself waits for the event to end), so that a refusal always
+// reaches whoever set Enabled.
 void TQsDataPacket::Arm() {
+  CheckDefinition();
   if (manager_ == nullptr || !manager_->IsEnabled()) {
     ResetMatch();  // the packet arms when the port opens
     return;
@@ -172,24 +248,10 @@ void TQsDataPacket::Arm() {
     return;
   }
   Log(kLogEnable);
-  // Check the whole definition before the packet changes state, so a refusal leaves it unarmed.
-  if (startCond_ == scString) {
-    Log(kLogStartStr, startString_);
-    if (startString_.empty()) throw EInvalidProperty(kErrStartStringEmpty);
-    if (Has(endCond_, ecPacketSize) && static_cast<int>(startString_.size()) > packetSize_)
-      throw EInvalidProperty(kErrPacketTooSmall);
-  } else if (endCond_ == 0) {
-    throw EInvalidProperty(kErrNoEndCharCount);
-  }
-  if (Has(endCond_, ecString)) {
-    if (endString_.empty()) throw EInvalidProperty(kErrEmptyEndString);
-    Log(kLogEndStr, endString_);
-    endPattern_ = TPacketPattern::Build(endString_, ignoreCase_);
-  }
-  if (Has(endCond_, ecPacketSize) && packetSize_ == 0) throw EInvalidProperty(kErrZeroSizePacket);
+  if (startCond_ == scString) Log(kLogStartStr, startString_);
+  if (Has(endCond_, ecString)) Log(kLogEndStr, endString_);
 
   if (startCond_ == scString) {
-    startPattern_ = TPacketPattern::Build(startString_, ignoreCase_);
     EnterState(msWaiting);
   } else if (manager_->Collector() == nullptr) {
     EnterState(msCollecting);
@@ -197,6 +259,21 @@ void TQsDataPacket::Arm() {
     waitingForBuffer_ = true;
   }
   ResetMatch();
+}
+
+// Arming that the manager does by itself (port opened, event ended, collector changed): a packet
+// whose definition became bad meanwhile is reported once to the application and left disabled,
+// instead of raising again at every later re-arm.
+void TQsDataPacket::ArmOrReport() {
+  platform::GuardHandler([this] {
+    try {
+      Arm();
+    } catch (...) {
+      enabled_ = false;
+      Disarm();
+      throw;
+    }
+  });
 }
 
 void TQsDataPacket::Disarm() {

@@ -9,6 +9,7 @@
 #include <functional>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -58,9 +59,9 @@ class TQsDataPacket : public TQsBaseComponent {
   // false disarms it.
   void SetEnabled(bool value);
   bool AutoEnable() const { return autoEnable_; }
-  void SetAutoEnable(bool value) { autoEnable_ = value; }
+  void SetAutoEnable(bool value);
   TPacketStartCond StartCond() const { return startCond_; }
-  void SetStartCond(TPacketStartCond value) { startCond_ = value; }
+  void SetStartCond(TPacketStartCond value);
   TPacketEndSet EndCond() const { return endCond_; }
   void SetEndCond(TPacketEndSet value);
   const std::string& StartString() const { return startString_; }
@@ -73,11 +74,11 @@ class TQsDataPacket : public TQsBaseComponent {
   // Attaches the packet to the port's manager (creating it), leaving the old one.
   void SetComPort(TQsPortLink* port);
   int PacketSize() const { return packetSize_; }
-  void SetPacketSize(int value) { packetSize_ = value; }
+  void SetPacketSize(int value);
   bool IncludeStrings() const { return includeStrings_; }
-  void SetIncludeStrings(bool value) { includeStrings_ = value; }
+  void SetIncludeStrings(bool value);
   int TimeOut() const { return timeOut_; }
-  void SetTimeOut(int ticks) { timeOut_ = ticks; }
+  void SetTimeOut(int ticks);
 
   TPacketNotifyEvent OnPacket;
   TStringPacketNotifyEvent OnStringPacket;
@@ -91,7 +92,12 @@ class TQsDataPacket : public TQsBaseComponent {
   enum TMatchState { msIdle = 0, msWaiting = 1, msCollecting = 2 };
   enum TScanResult { srDone, srCollector, srDelivered };
 
+  // The manager's lock, held while the application changes what the scan reads (none without a manager).
+  std::unique_lock<std::recursive_mutex> LockScan();
+  void SetEnabledLocked(bool value);
+  void CheckDefinition();
   void Arm();
+  void ArmOrReport();
   void Disarm();
   void EnterState(TMatchState state);
   void ResetMatch();
@@ -126,6 +132,8 @@ class TQsDataPacket : public TQsBaseComponent {
   bool waitingForBuffer_ = false;
   bool ownsBuffer_ = false;
   std::string label_;
+  // Cleared when the packet is freed: a delivery whose handler freed its packet stops touching it.
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
 
 // The manager of one port's packets.
@@ -144,17 +152,36 @@ class TQsDataPacketManager {
   TQsDataPacket* Collector() const { return collector_; }
 
   // Held bytes beyond this while collecting make the collected packet "too long": it is dropped.
+  // A PacketSize above it could never be delivered and is refused when the packet is armed.
   static constexpr std::size_t kMaxBuffer = 1 << 20;
 
  private:
   friend class TQsDataPacket;
 
+  // Keeps the manager alive while it calls out; frees a retired one when the outermost call ends.
+  class TBusy {
+   public:
+    explicit TBusy(TQsDataPacketManager& m) : m_(m) { ++m_.busy_; }
+    ~TBusy();
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+
+   private:
+    TQsDataPacketManager& m_;
+  };
+
+  // Frees the manager, or (while it calls out) detaches it from everything at once and frees it
+  // when the outermost call returns.
+  static void Retire(TQsDataPacketManager* manager);
+  void TearDown();
   void Attach(TQsDataPacket* packet);
   void Detach(TQsDataPacket* packet);
   void PortChanged(bool opening);
   void Enable();
   void Disable();
   void OnTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM second);
+  void HandleTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM second);
+  void EndTrigger(std::unique_lock<std::recursive_mutex>& lock);
   void TakeBytes(int count);
   void Process(std::size_t start);
   void RunPass(std::size_t start);
@@ -184,6 +211,15 @@ class TQsDataPacketManager {
   std::size_t pendingStart_ = 0;
   bool processing_ = false;
   bool enableAfterLoading_ = false;
+  int busy_ = 0;
+  bool retired_ = false;
+  // Counts buffer releases: a delivery whose handler closed (or reopened) the port must not remove
+  // bytes from a buffer that is no longer the one it delivered from.
+  std::uint64_t bufferEpoch_ = 0;
+  // With a dispatcher that runs its own thread, the scan runs there while the application arms
+  // and disarms packets on the main thread: both hold this lock; the scan lets go of it while a
+  // handler runs on the main thread.
+  std::recursive_mutex mutex_;
 };
 
 // The process-wide list of managers: the manager of a port, or null.

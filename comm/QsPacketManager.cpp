@@ -60,7 +60,11 @@ TQsDataPacketManager::TQsDataPacketManager(TQsPortLink* port) : port_(port) {
   }
 }
 
-TQsDataPacketManager::~TQsDataPacketManager() {
+TQsDataPacketManager::~TQsDataPacketManager() { TearDown(); }
+
+void TQsDataPacketManager::TearDown() {
+  if (retired_) return;
+  retired_ = true;
   {
     ManagerList& list = Managers();
     std::lock_guard guard(list.lock);
@@ -69,6 +73,20 @@ TQsDataPacketManager::~TQsDataPacketManager() {
   if (enabled_) Disable();
   port_->UnregisterLinkUser(Callback());
   ReleaseBuffer();
+}
+
+void TQsDataPacketManager::Retire(TQsDataPacketManager* manager) {
+  std::unique_lock lock(manager->mutex_);
+  if (manager->busy_ == 0) {
+    lock.unlock();
+    delete manager;
+    return;
+  }
+  manager->TearDown();  // nothing reaches it any more; the outermost call frees it
+}
+
+TQsDataPacketManager::TBusy::~TBusy() {
+  if (--m_.busy_ == 0 && m_.retired_) delete &m_;
 }
 
 TQsPortLinkCallback TQsDataPacketManager::Callback() {
@@ -88,6 +106,7 @@ void TQsDataPacketManager::Detach(TQsDataPacket* packet) {
 }
 
 void TQsDataPacketManager::PortChanged(bool opening) {
+  std::lock_guard lock(mutex_);
   if (opening)
     Enable();
   else
@@ -101,24 +120,47 @@ void TQsDataPacketManager::Enable() {
   timerHandle_ = dispatcher->CreateTimerTrigger();
   enabled_ = true;
   for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_))
-    if (packet->Enabled()) platform::GuardHandler([packet] { packet->Arm(); });
+    if (packet->Enabled()) packet->ArmOrReport();
 }
 
+// Disabled first, so that disarming the collector does not start a pass over bytes that are about
+// to be released.
 void TQsDataPacketManager::Disable() {
   if (!enabled_) return;
+  enabled_ = false;
   for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_)) packet->Disarm();
   if (TQsBaseDispatcher* dispatcher = Dispatcher()) {
     if (timerHandle_ > 0) dispatcher->DeleteTrigger(timerHandle_);
     dispatcher->RemoveMethodHandler(TQsNotifyMethod::Of<&TQsDataPacketManager::OnTrigger>(this));
   }
   timerHandle_ = 0;
-  enabled_ = false;
   ReleaseBuffer();
 }
 
 // ---- Incoming bytes ----------------------------------------------------------------------------
 
-void TQsDataPacketManager::OnTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM) {
+// The dispatcher's thread (or the main thread) enters here. The manager may be retired while a
+// handler runs; the busy mark frees it after the lock is let go.
+void TQsDataPacketManager::OnTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM second) {
+  std::unique_lock lock(mutex_);
+  ++busy_;
+  try {
+    HandleTrigger(msg, first, second);
+  } catch (...) {
+    EndTrigger(lock);
+    throw;
+  }
+  EndTrigger(lock);
+}
+
+void TQsDataPacketManager::EndTrigger(std::unique_lock<std::recursive_mutex>& lock) {
+  const bool free = --busy_ == 0 && retired_;
+  lock.unlock();
+  if (free) delete this;
+}
+
+void TQsDataPacketManager::HandleTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM) {
+  if (retired_ || !enabled_) return;
   if (msg == DM_AVAIL) {
     TakeBytes(static_cast<int>(first));
   } else if (msg == DM_TIMER && static_cast<std::int32_t>(first) == timerHandle_ && collector_ != nullptr) {
@@ -143,12 +185,13 @@ void TQsDataPacketManager::TakeBytes(int count) {
   const std::size_t start = count_;
   count_ += static_cast<std::size_t>(read);
   Process(start);
-  if (collector_ != nullptr && count_ > kMaxBuffer) DropTooLong();
+  if (!retired_ && collector_ != nullptr && count_ > kMaxBuffer) DropTooLong();
 }
 
 // Bytes that arrive while a handler runs are scanned once the handler returns; a rescan asked for
 // during a pass runs after it, as a loop rather than a recursion.
 void TQsDataPacketManager::Process(std::size_t start) {
+  if (retired_ || !enabled_) return;
   if (lockDepth_ > 0) {
     pendingStart_ = dataPending_ ? std::min(pendingStart_, start) : start;
     dataPending_ = true;
@@ -159,10 +202,12 @@ void TQsDataPacketManager::Process(std::size_t start) {
     dataPending_ = true;
     return;
   }
+  TBusy busy(*this);
   processing_ = true;
   std::size_t from = start;
   for (;;) {
     RunPass(from);
+    if (retired_ || !enabled_) break;
     if (!dataPending_ || lockDepth_ > 0) break;
     dataPending_ = false;
     from = pendingStart_;
@@ -180,7 +225,8 @@ void TQsDataPacketManager::RunPass(std::size_t start) {
       if (result != TQsDataPacket::srDone || count_ == 0) break;
     }
   }
-  if (dataPending_) return;  // a rescan follows: the remaining bytes are not judged yet
+  if (retired_ || !enabled_) return;  // a handler closed the port or freed the last packet
+  if (dataPending_) return;            // a rescan follows: the remaining bytes are not judged yet
   if (collector_ != nullptr) return;
   for (TQsDataPacket* packet : packets_)
     if (packet->Enabled() && packet->HasBegunMatch()) return;
@@ -196,24 +242,28 @@ void TQsDataPacketManager::Lock() {
 }
 
 void TQsDataPacketManager::Unlock() {
-  if (--lockDepth_ > 0) return;
+  if (--lockDepth_ > 0 || retired_) return;
   for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_)) {
     if (!packet->Enabled()) continue;
     packet->enablePending_ = false;
-    platform::GuardHandler([packet] { packet->Arm(); });
+    packet->ArmOrReport();
   }
   pendingStart_ = 0;
   dataPending_ = false;
   Process(0);
 }
 
-// Handlers run on the main thread; a dispatcher that runs its own thread hands them over.
+// Handlers run on the main thread; a dispatcher that runs its own thread hands them over, letting
+// go of the manager's lock meanwhile (the main thread may arm packets or close the port in them).
 void TQsDataPacketManager::Call(const std::function<void()>& handler) {
   auto guarded = [&handler] { platform::GuardHandler(handler); };
-  if (platform::IsMainThread())
+  if (platform::IsMainThread()) {
     guarded();
-  else
-    TQsBaseDispatcher::RunInMainThread(guarded);
+    return;
+  }
+  mutex_.unlock();
+  TQsBaseDispatcher::RunInMainThread(guarded);
+  mutex_.lock();
 }
 
 void TQsDataPacketManager::Deliver(TQsDataPacket& packet, std::size_t size, bool bySize) {
@@ -221,9 +271,10 @@ void TQsDataPacketManager::Deliver(TQsDataPacket& packet, std::size_t size, bool
     TQsDataPacketManager& m;
     ~Guard() { m.Unlock(); }
   };
+  TBusy busy(*this);
   Lock();
   Guard unlock{*this};
-  packet.SetEnabled(false);
+  packet.SetEnabledLocked(false);
   const std::size_t begin = static_cast<std::size_t>(packet.begin_);
   std::size_t position = begin;
   std::size_t length = size;
@@ -238,13 +289,20 @@ void TQsDataPacketManager::Deliver(TQsDataPacket& packet, std::size_t size, bool
   const std::uint8_t* data = buffer_.get() + position;
   packet.Log(kLogStringPacket);
   packet.Log(bySize ? kLogSizePacket : kLogStringPacket, std::string(reinterpret_cast<const char*>(data), length));
+  // The string is made before any handler runs: a handler may close the port (releasing the buffer),
+  // pump messages (growing it) or free the packet.
+  std::string text;
+  if (packet.OnStringPacket) text.assign(reinterpret_cast<const char*>(data), length);
+  const std::shared_ptr<bool> alive = packet.alive_;
+  const std::uint64_t epoch = bufferEpoch_;
+  const auto stillHere = [&] { return *alive && packet.manager_ == this && !retired_; };
   if (packet.OnPacket) Call([&] { packet.OnPacket(&packet, data, static_cast<int>(length)); });
-  if (packet.OnStringPacket) {
-    const std::string text(reinterpret_cast<const char*>(data), length);
-    Call([&] { packet.OnStringPacket(&packet, text); });
+  if (packet.OnStringPacket && stillHere()) Call([&] { packet.OnStringPacket(&packet, text); });
+  if (!retired_ && epoch == bufferEpoch_) RemoveFront(begin + size);
+  if (stillHere() && packet.autoEnable_) {
+    packet.enabled_ = true;
+    packet.ArmOrReport();  // checked now, armed when the lock ends
   }
-  RemoveFront(begin + size);
-  if (packet.autoEnable_) packet.SetEnabled(true);  // armed when the lock ends
 }
 
 void TQsDataPacketManager::TimeOutCollector() {
@@ -253,10 +311,11 @@ void TQsDataPacketManager::TimeOutCollector() {
     TQsDataPacketManager& m;
     ~Guard() { m.Unlock(); }
   };
+  TBusy busy(*this);
   Lock();
   Guard unlock{*this};
   packet->Log(kLogTimeout);
-  packet->SetEnabled(false);
+  packet->SetEnabledLocked(false);
   if (packet->OnTimeout) Call([packet] { packet->OnTimeout(packet); });
 }
 
@@ -267,7 +326,7 @@ void TQsDataPacketManager::DropTooLong() {
   packet->Log(kLogTimeout, "Packet too long");
   packet->Disarm();
   ReleaseBuffer();
-  if (packet->Enabled()) platform::GuardHandler([packet] { packet->Arm(); });
+  if (packet->Enabled()) packet->ArmOrReport();
 }
 
 void TQsDataPacketManager::SetCollector(TQsDataPacket* packet) {
@@ -279,7 +338,7 @@ void TQsDataPacketManager::SetCollector(TQsDataPacket* packet) {
   for (TQsDataPacket* other : std::vector<TQsDataPacket*>(packets_)) {
     if (other == packet || !other->Enabled()) continue;
     other->Disarm();
-    platform::GuardHandler([other] { other->Arm(); });
+    other->ArmOrReport();
   }
 }
 
@@ -302,6 +361,7 @@ void TQsDataPacketManager::RemoveFront(std::size_t bytes) {
 }
 
 void TQsDataPacketManager::ReleaseBuffer() {
+  ++bufferEpoch_;
   buffer_.reset();
   capacity_ = 0;
   count_ = 0;

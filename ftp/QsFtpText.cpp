@@ -57,7 +57,10 @@ bool ParsePassiveReply(const std::string& replyText, TPassiveTarget& target) {
                                                                                        : lowComma - portComma - 1);
   const std::string low = lowComma == std::string::npos ? std::string() : inner.substr(lowComma + 1);
   target.address = inner.substr(0, portComma);
-  target.port = static_cast<std::uint16_t>(DecimalOrZero(high) * 256 + DecimalOrZero(low));
+  // Unsigned arithmetic: a server's numbers may be up to nine digits; only the low 16 bits count.
+  const auto highPart = static_cast<std::uint32_t>(DecimalOrZero(high));
+  const auto lowPart = static_cast<std::uint32_t>(DecimalOrZero(low));
+  target.port = static_cast<std::uint16_t>((highPart * 256u + lowPart) & 0xFFFFu);
   return true;
 }
 

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <charconv>
 #include <cstdint>
+#include <string>
 
 #include "ui/FormReader.h"
 
@@ -30,6 +31,10 @@ void AppendUtf8(std::string& out, std::uint32_t code) {
     out += static_cast<char>(0x80 | (code & 0x3F));
   }
 }
+
+// Far beyond any real window, and far below what the recursive parse (and the reader's walks of the
+// tree) could take on the stack: a deeper file is refused like any other fault.
+constexpr int kMaxNesting = 200;
 
 class TParser {
  public:
@@ -85,7 +90,8 @@ class TParser {
     return std::string(text_.substr(start, pos_ - start));
   }
 
-  TFormObject ParseObject() {
+  TFormObject ParseObject(int depth = 1) {
+    if (depth > kMaxNesting) Fail("objects are nested more than " + std::to_string(kMaxNesting) + " deep");
     TFormObject object;
     object.line = line_;
     if (Identifier(false) != "object") Fail("\"object\" was expected");
@@ -109,7 +115,7 @@ class TParser {
       }
       if (word == "object") {
         pos_ = mark;
-        object.children.push_back(ParseObject());
+        object.children.push_back(ParseObject(depth + 1));
         continue;
       }
       SkipSpaces();

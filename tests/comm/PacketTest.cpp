@@ -9,6 +9,7 @@
 #include "TestDevice.h"
 #include "platform/Application.h"
 #include "platform/Clock.h"
+#include "platform/Threads.h"
 
 namespace {
 
@@ -168,7 +169,15 @@ INSTANTIATE_TEST_SUITE_P(
                     RefusalCase{"StartLongerThanSize", {scString, EndSet({ecPacketSize}), "ABC", "", 2}, -5502},
                     RefusalCase{"AnyDataWithoutEnd", {scAnyData, 0, "", "", 0, true}, -5503},
                     RefusalCase{"EmptyEndString", {scAnyData, EndSet({ecString}), "", ""}, -5504},
-                    RefusalCase{"ZeroSize", {scAnyData, EndSet({ecPacketSize}), "", "", 0}, -5505}),
+                    RefusalCase{"ZeroSize", {scAnyData, EndSet({ecPacketSize}), "", "", 0}, -5505},
+                    // A string that is nothing but an escape is as empty as "".
+                    RefusalCase{"StartOnlyAnEscape", {scString, EndSet({ecString}), "\\", "\r\n"}, -5501},
+                    RefusalCase{"EndOnlyAnEscape", {scAnyData, EndSet({ecString}), "", "\\"}, -5504},
+                    RefusalCase{"NegativeSize", {scAnyData, EndSet({ecPacketSize}), "", "", -1}, -5505},
+                    RefusalCase{"SizeBeyondTheBuffer",
+                                {scAnyData, EndSet({ecPacketSize}), "", "",
+                                 static_cast<int>(TQsDataPacketManager::kMaxBuffer) + 1},
+                                -5506}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(PacketFixture, BytesNoPacketCanUseAreDiscardedAtOnce) {
@@ -247,6 +256,195 @@ TEST_F(PacketFixture, AnEndlessPacketCannotExhaustMemory) {
   Feed({"tail\r\n"});
   ASSERT_EQ(got_.size(), 1u) << "the packet started over and still works";
   EXPECT_LT(got_[0].size(), TQsDataPacketManager::kMaxBuffer + 8192);
+}
+
+// Counts what reaches the application's exception handler while it lives.
+class TReportCounter {
+ public:
+  TReportCounter()
+      : previous_(platform::SetExceptionHandler([this](const std::exception& e) { reports.push_back(e.what()); })) {}
+  ~TReportCounter() { platform::SetExceptionHandler(previous_); }
+  std::vector<std::string> reports;
+
+ private:
+  platform::ExceptionHandler previous_;
+};
+
+TEST_F(PacketFixture, EnablingABadPacketInsideAnEventRaisesThereAndLeavesItDisabled) {
+  TReportCounter counter;
+  TQsDataPacket& lines = Make({});
+  TQsDataPacket& bad = Make({scString, EndSet({ecString}), "\\", "\r\n"});
+  int raised = 0;
+  lines.OnPacket = TPacketNotifyEvent(this, "enable", [&](platform::TComponent*, const std::uint8_t*, int) {
+    try {
+      bad.SetEnabled(true);
+    } catch (const EInvalidProperty& e) {
+      if (e.Code() == kErrStartStringEmpty) ++raised;
+    }
+  });
+  lines.SetEnabled(true);
+  Feed({"1\r\n2\r\n3\r\n"});
+  EXPECT_EQ(got_, (std::vector<std::string>{"1\r\n", "2\r\n", "3\r\n"}));
+  EXPECT_EQ(raised, 3) << "each enabling is refused to its caller";
+  EXPECT_FALSE(bad.Enabled());
+  EXPECT_TRUE(counter.reports.empty()) << "nothing leaks to the exception handler";
+}
+
+TEST_F(PacketFixture, APacketThatBecameBadIsReportedOnceWhenThePortOpens) {
+  TReportCounter counter;
+  TQsDataPacket& lines = Make({});
+  TQsDataPacket& bad = Make({scString, EndSet({ecString}), "AB", "\r\n"});
+  lines.SetEnabled(true);
+  bad.SetEnabled(true);
+  port_.SetOpen(false);
+  bad.SetStartString("");  // a plain store: judged when the packet arms again
+  port_.SetOpen(true);
+  for (int i = 0; i < 10; ++i) Feed({"line\r\n"});
+  EXPECT_EQ(got_.size(), 10u);
+  ASSERT_EQ(counter.reports.size(), 1u) << "collector changes must not report it again";
+  EXPECT_EQ(counter.reports[0], MessageForCode(kErrStartStringEmpty));
+  EXPECT_FALSE(bad.Enabled());
+}
+
+// What a handler does to the port or to its own packet from inside an event, and the invariants:
+// the event sees the right bytes, nothing is reported, the manager goes with its last packet, and
+// the next opening delivers again.
+enum class Action { ClosePort, ReopenPort, FreePacket, DetachPacket };
+enum class Event { Packet, StringPacket, Timeout };
+
+struct LifetimeCase {
+  const char* name;
+  Event event;
+  Action action;
+};
+
+class PacketLifetime : public PacketFixture, public testing::WithParamInterface<LifetimeCase> {};
+
+TEST_P(PacketLifetime, AHandlerMayCloseReopenOrFreeFromInsideItsEvent) {
+  const LifetimeCase& c = GetParam();
+  TReportCounter counter;
+  const std::size_t managersBefore = PacketManagerCount();
+  TQsDataPacket* packet = &Make({});
+  std::vector<std::string> seen;
+  int events = 0;
+  auto act = [&] {
+    // Once: the test port keeps its unread bytes across a reopening, so they arrive again.
+    if (++events > 1) return;
+    switch (c.action) {
+      case Action::ClosePort:
+        port_.SetOpen(false);
+        break;
+      case Action::ReopenPort:
+        port_.SetOpen(false);
+        port_.SetOpen(true);
+        break;
+      case Action::FreePacket:
+        packets_.clear();
+        break;
+      case Action::DetachPacket:
+        packet->SetComPort(nullptr);
+        break;
+    }
+  };
+  if (c.event == Event::Packet) {
+    packet->OnPacket = TPacketNotifyEvent(this, "act", [&](platform::TComponent*, const std::uint8_t* data, int size) {
+      seen.emplace_back(reinterpret_cast<const char*>(data), static_cast<std::size_t>(size));
+      act();
+    });
+    packet->OnStringPacket = TStringPacketNotifyEvent(this, "seen", [&](platform::TComponent*, const std::string& s) {
+      seen.push_back(s);
+    });
+  } else if (c.event == Event::StringPacket) {
+    packet->OnStringPacket = TStringPacketNotifyEvent(this, "act", [&](platform::TComponent*, const std::string& s) {
+      seen.push_back(s);
+      act();
+    });
+  } else {
+    packet->SetTimeOut(1);
+    packet->OnTimeout = TPacketTimeoutEvent(this, "act", [&](platform::TComponent*) { act(); });
+  }
+  packet->SetEnabled(true);
+  Feed({c.event == Event::Timeout ? "no end" : "one\r\ntwo\r\n"});
+  const std::uint64_t start = platform::MonotonicMilliseconds();
+  while (events == 0 && platform::MonotonicMilliseconds() - start < 3000) {
+    RunPass(device_);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ASSERT_GE(events, 1);
+  if (c.event == Event::Packet && c.action != Action::FreePacket && c.action != Action::DetachPacket) {
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[1], "one\r\n") << "the string has the event's bytes, not the released buffer's";
+  } else if (c.event != Event::Timeout) {
+    EXPECT_EQ(seen.front(), "one\r\n");
+  }
+  EXPECT_TRUE(counter.reports.empty());
+
+  // The next opening works: a fresh packet (or the surviving one) gets the next line.
+  if (!port_.LinkOpen()) port_.SetOpen(true);
+  packets_.clear();
+  got_.clear();
+  Make({}).SetEnabled(true);
+  Feed({"next\r\n"});
+  EXPECT_EQ(got_, (std::vector<std::string>{"next\r\n"}));
+  packets_.clear();
+  EXPECT_EQ(PacketManagerCount(), managersBefore) << "the manager went with its last packet";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packets, PacketLifetime,
+    testing::Values(LifetimeCase{"PacketClosesPort", Event::Packet, Action::ClosePort},
+                    LifetimeCase{"PacketReopensPort", Event::Packet, Action::ReopenPort},
+                    LifetimeCase{"PacketFreesPacket", Event::Packet, Action::FreePacket},
+                    LifetimeCase{"PacketDetachesPacket", Event::Packet, Action::DetachPacket},
+                    LifetimeCase{"StringClosesPort", Event::StringPacket, Action::ClosePort},
+                    LifetimeCase{"StringReopensPort", Event::StringPacket, Action::ReopenPort},
+                    LifetimeCase{"StringFreesPacket", Event::StringPacket, Action::FreePacket},
+                    LifetimeCase{"TimeoutClosesPort", Event::Timeout, Action::ClosePort},
+                    LifetimeCase{"TimeoutReopensPort", Event::Timeout, Action::ReopenPort},
+                    LifetimeCase{"TimeoutFreesPacket", Event::Timeout, Action::FreePacket}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// On a dispatcher with its own threads the scan runs on the dispatch thread while the test thread
+// arms and disarms packets; deliveries come on the test thread. Run under ThreadSanitizer this
+// catches any unguarded state; without it, every line must still arrive whole.
+TEST(PacketThreads, ArmingOnTheMainThreadWhileTheDispatchThreadDelivers) {
+  TTestDevice device(true);
+  ASSERT_EQ(OpenTestDevice(device), 0);
+  device.SetAvailThreshold(1);
+  TFakePort port(device);
+  TQsDataPacket lines(nullptr), toggled(nullptr);
+  for (TQsDataPacket* p : {&lines, &toggled}) {
+    p->SetStartCond(scAnyData);
+    p->SetEndCond(EndSet({ecString}));
+    p->SetEndString("\r\n");
+    p->SetTimeOut(0);
+    p->SetComPort(&port);
+  }
+  std::vector<std::string> got;
+  bool offMainThread = false;
+  auto record = [&](platform::TComponent*, const std::string& s) {
+    if (!platform::IsMainThread()) offMainThread = true;
+    got.push_back(s);
+  };
+  lines.OnStringPacket = TStringPacketNotifyEvent(&got, "got", record);
+  toggled.OnStringPacket = TStringPacketNotifyEvent(&got, "got", record);
+  lines.SetEnabled(true);
+  constexpr int kLines = 200;
+  platform::TSyncEvent never(platform::TSyncEvent::rmManual);
+  for (int i = 0; i < kLines; ++i) {
+    device.Feed("line " + std::to_string(i) + "\r\n");
+    toggled.SetEnabled(i % 2 == 0);
+    toggled.SetPacketSize(i);
+    platform::WaitForAnyEventPumping({&never}, 0);
+  }
+  const std::uint64_t start = platform::MonotonicMilliseconds();
+  while (got.size() < kLines && platform::MonotonicMilliseconds() - start < 5000)
+    platform::WaitForAnyEventPumping({&never}, 5);
+  toggled.SetEnabled(false);
+  EXPECT_EQ(got.size(), static_cast<std::size_t>(kLines));
+  for (std::size_t i = 0; i < got.size(); ++i) EXPECT_EQ(got[i], "line " + std::to_string(i) + "\r\n");
+  EXPECT_FALSE(offMainThread);
+  device.StopDispatching();
 }
 
 }  // namespace

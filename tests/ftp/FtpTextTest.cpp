@@ -47,6 +47,9 @@ TEST(FtpText, PassiveReply) {
       {"227 (127,0,0,1,x,7)", true, "127.0.0.1", 7},                // not a number counts as 0
       {"227 (127,0,0,1,300,300)", true, "127.0.0.1", (300 * 256 + 300) & 0xFFFF},
       {"227 (10,0,0,5,19)", true, "10.0.0.5", 19 * 256},
+      // Numbers far past a byte: kept to 16 bits without overflowing on the way.
+      {"227 (127,0,0,1,8388608,0)", true, "127.0.0.1", (8388608u * 256u) & 0xFFFF},
+      {"227 (127,0,0,1,999999999,999999999)", true, "127.0.0.1", (999999999u * 256u + 999999999u) & 0xFFFF},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

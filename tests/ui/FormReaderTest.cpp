@@ -175,6 +175,14 @@ struct FaultCase {
   std::string reason;
 };
 
+// A window whose components are nested depth levels deep (the window counts as one).
+std::string NestedForm(int depth) {
+  std::string text = "object Main: TWindow\n";
+  for (int i = 1; i < depth; ++i) text += "object P" + std::to_string(i) + ": TPanel\n";
+  for (int i = 0; i < depth; ++i) text += "end\n";
+  return text;
+}
+
 TEST(FormReader, ReportsEveryFaultWithFileAndLineAndUndoesTheRead) {
   const std::string head = "object Main: TWindow\n  object L: TLabel\n";
   const std::vector<FaultCase> cases = {
@@ -203,6 +211,8 @@ TEST(FormReader, ReportsEveryFaultWithFileAndLineAndUndoesTheRead) {
       {"missing value", head + "    Caption =\n  end\nend\n", 3, "a value was expected"},
       {"junk after a value", head + "    Left = 1 2\n  end\nend\n", 3, "unexpected text at the end of the line"},
       {"missing class", "object Main\nend\n", 1, "':' and a class name were expected after the name Main"},
+      // Deep nesting once overflowed the stack of the recursive parse; the limit's line is named.
+      {"nested too deep", NestedForm(20000), 201, "objects are nested more than 200 deep"},
   };
   for (const FaultCase& c : cases) {
     SCOPED_TRACE(c.what);
@@ -218,6 +228,12 @@ TEST(FormReader, ReportsEveryFaultWithFileAndLineAndUndoesTheRead) {
     }
     EXPECT_EQ(window.ComponentCount(), 0);
   }
+}
+
+TEST(FormReader, ReadsNestingUpToTheLimit) {
+  TWindow window;
+  ui::ReadForm(NestedForm(200), "deep.form", window, Classes());
+  EXPECT_EQ(window.ComponentCount(), 199);
 }
 
 TEST(FormReader, CreatesTheWindowFromTheRegistry) {
