@@ -200,7 +200,7 @@ std::vector<ScriptCase> Cases() {
        LoggedInThen({"error 28:Cannot write file \"/dev/full\". No space left on device"})},
       {"LateReplyOfAFailedFileIsNotTheNextFilesAnswer",
        Join({kLogin, PassiveUpTo("I", "RETR f.bin"),
-             {Send("150 here\r\n"), DataSend("part"), Pause(100), DataReset(), Pause(2600),
+             {Send("150 here\r\n"), DataSend("part"), Pause(100), DataReset(), Pause(3500),
               Send("426 Connection reset.\r\n")},
              PassiveUpTo("I", "RETR g.bin"),
              {Send("150 here\r\n"), DataSend("whole"), DataClose(), Send("226 done\r\n")}}),
