@@ -159,6 +159,17 @@ void TQsBaseDispatcher::ReleasePort() {
   if (inRing_.Allocated()) inRing_.Free();
 }
 
+bool TQsBaseDispatcher::Unpin() {
+  if (--pins_ > 0 || !orphaned_) return false;
+  delete this;
+  return true;
+}
+
+void TQsBaseDispatcher::Orphan() {
+  owner_ = nullptr;
+  orphaned_ = true;
+}
+
 // ---- Defaults of the added device operations ----------------------------------------------------
 
 bool TQsBaseDispatcher::DeviceSetEventMask(std::uint32_t /*mask*/) { return true; }

@@ -204,6 +204,18 @@ class TQsBaseDispatcher {
 
   // ---- State -----------------------------------------------------------------------------------
   platform::TComponent* Owner() const { return owner_; }
+
+  // ---- Lifetime across call-outs (GUI-thread service only) ---------------------------------------
+  // A service pass on the owner's thread pins the dispatcher while it calls out to the application:
+  // a port freed inside that call hands the pinned dispatcher over (Orphan) instead of deleting it,
+  // and the last Unpin, when the outermost call-out has returned, frees it.
+  void Pin() { ++pins_; }
+  // Frees the dispatcher when it was orphaned and this was the last pin; true when it did.
+  bool Unpin();
+  bool Pinned() const { return pins_ > 0; }
+  // Forgets the owner and leaves the dispatcher to its pins. Only for a pinned dispatcher.
+  void Orphan();
+  bool Orphaned() const { return orphaned_; }
   int Handle() const { return handle_; }
   int DeviceId() const { return deviceId_.load(); }
   int InSize() const { return inSize_; }
@@ -319,6 +331,8 @@ class TQsBaseDispatcher {
   bool NotifyDataHit(int p, int longest, Guard& in, Guard& state);
 
   platform::TComponent* owner_;
+  int pins_ = 0;
+  bool orphaned_ = false;
   int handle_ = -1;
   std::atomic<int> deviceId_{-1};
   bool destroyed_ = false;
@@ -397,4 +411,18 @@ class TQsBaseDispatcher {
   friend class TComThread;
   friend class TDispThread;
   friend class TOutThread;
+};
+
+// Pins a dispatcher for a scope that calls out to the application. Released first-in, last-out:
+// declare it before anything else of the scope that touches the dispatcher, and touch nothing of
+// the dispatcher after the scope, since the release may free it.
+class TQsDispatcherPin {
+ public:
+  explicit TQsDispatcherPin(TQsBaseDispatcher& d) : d_(d) { d_.Pin(); }
+  ~TQsDispatcherPin() { d_.Unpin(); }
+  TQsDispatcherPin(const TQsDispatcherPin&) = delete;
+  TQsDispatcherPin& operator=(const TQsDispatcherPin&) = delete;
+
+ private:
+  TQsBaseDispatcher& d_;
 };

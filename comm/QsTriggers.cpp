@@ -34,8 +34,18 @@ bool MatchDataByte(std::int32_t* partial, std::uint8_t b, int len, bool ignoreCa
 
 std::int32_t TQsTriggerSet::AllocTriggerHandle() {
   if (counter_ < kFirstSearchedCounter) return 8 * counter_++;
-  for (std::int32_t handle = 8; handle <= kLargestTriggerHandle; handle += 8) {
-    if (!HandleInUse(handle)) return handle;
+  // One sweep over the live triggers marks the multiples of 8 in use, instead of a scan of every
+  // trigger for every candidate (quadratic with thousands of triggers).
+  std::vector<bool> used(kLargestTriggerHandle / 8 + 1);
+  auto mark = [&used](std::int32_t handle) {
+    const std::int32_t slot = (handle & ~7) / 8;
+    if (slot >= 0 && slot < static_cast<std::int32_t>(used.size())) used[static_cast<std::size_t>(slot)] = true;
+  };
+  for (const auto& t : timers) mark(t.handle);
+  for (const auto& t : data) mark(t.handle);
+  for (const auto& t : status) mark(t.handle);
+  for (std::size_t slot = 1; slot < used.size(); ++slot) {
+    if (!used[slot]) return static_cast<std::int32_t>(8 * slot);
   }
   return kErrNoMoreTriggers;
 }

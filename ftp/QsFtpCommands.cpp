@@ -220,7 +220,9 @@ void TQsCustomFtpClient::NotifyDisconnect() {
 }
 
 void TQsCustomFtpClient::NotifyError(int errorCode) {
+  const std::shared_ptr<bool> alive = AliveToken();
   TQsCustomWinsockPort::NotifyError(errorCode);
+  if (!*alive) return;  // the application freed the client in its socket error event
   // A refused or failed connection attempt would otherwise leave the client logging on for ever
   // (without a connect time-out): close the port, outside the dispatcher's call, and report it.
   if (!controlUp_ && state_ == fcLoggingOn && !IsConnectionLost(errorCode) && connectError_ == 0 && State() == psOpen) {

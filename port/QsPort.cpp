@@ -12,6 +12,8 @@
 TQsCustomComPort::TQsCustomComPort(platform::TComponent* owner) : TQsBaseComponent(owner) {}
 
 TQsCustomComPort::~TQsCustomComPort() {
+  *alive_ = false;
+  reopenPending_ = false;  // nobody is left to open it
   // A derived port closes in its own destructor to hear its own closing operations; whatever is
   // still open here is closed as a plain port.
   if (state_ == psOpen) {
@@ -22,10 +24,12 @@ TQsCustomComPort::~TQsCustomComPort() {
     }
   }
   // Still closing (a deferred close not finished yet): the service threads end by themselves once
-  // the close is pending; freeing the dispatcher under them would race their own release.
+  // the close is pending; freeing the dispatcher under them would race their own release. A
+  // dispatcher serviced on this thread is up the stack instead (pinned) and is handed over to it.
   if (dispatcher_) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(3 * kThreadAckTimeoutMs);
-    while (dispatcher_->Started() && std::chrono::steady_clock::now() < deadline)
+    while (dispatcher_->ClosePending() && !dispatcher_->Pinned() && dispatcher_->Started() &&
+           std::chrono::steady_clock::now() < deadline)
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     ManageWindow(false);
     FreeDispatcher();
@@ -92,7 +96,15 @@ void TQsCustomComPort::ServicePort() {
 void TQsCustomComPort::FreeDispatcher() {
   // Forget it first: code run by its destruction must not find a half-destroyed dispatcher.
   std::unique_ptr<TQsBaseDispatcher> dispatcher = std::move(dispatcher_);
+  // Still in a call-out of its own up the stack: freed when that returns.
+  if (dispatcher && dispatcher->Pinned()) dispatcher.release()->Orphan();
   dispatcher.reset();
+}
+
+void TQsCustomComPort::OpenIfPending() {
+  if (!reopenPending_ || state_ != psClosed) return;
+  reopenPending_ = false;
+  PortOpen();
 }
 
 // ---- Users ---------------------------------------------------------------------------------------------
@@ -134,7 +146,8 @@ void TQsCustomComPort::RegisterLinkUser(const TQsPortLinkCallback& callback) { R
 void TQsCustomComPort::UnregisterLinkUser(const TQsPortLinkCallback& callback) { UnregisterUser(AsPortUser(callback)); }
 
 void TQsCustomComPort::NotifyUsers(platform::UINT msg, bool opening) {
-  for (auto i = users_.size(); i-- > 0;) {
+  const std::shared_ptr<bool> alive = alive_;
+  for (auto i = users_.size(); i-- > 0 && *alive;) {
     if (i >= users_.size()) continue;
     const TUserRecord user = users_[i];
     if (user.window != 0)
@@ -145,13 +158,15 @@ void TQsCustomComPort::NotifyUsers(platform::UINT msg, bool opening) {
 }
 
 void TQsCustomComPort::PortOpened() {
+  const std::shared_ptr<bool> alive = alive_;
   NotifyUsers(kPortOpenedMessage, true);
-  if (OnPortOpened) OnPortOpened(this);
+  if (*alive && OnPortOpened) OnPortOpened(this);
 }
 
 void TQsCustomComPort::PortClosing() {
+  const std::shared_ptr<bool> alive = alive_;
   NotifyUsers(kPortClosingMessage, false);
-  if (OnPortClosed) OnPortClosed(this);
+  if (*alive && OnPortClosed) OnPortClosed(this);
 }
 
 // ---- Search and copy -------------------------------------------------------------------------------

@@ -218,6 +218,8 @@ class TQsCustomComPort : public TQsBaseComponent, public TQsPortLink {
   TPortNotifyEvent OnPortClosed;
 
  protected:
+  // Read after a call that may have freed the port (any event or user callback).
+  std::shared_ptr<bool> AliveToken() const { return alive_; }
   // ---- The operations device layers override, in their order -----------------------------------
   // A new dispatcher of DeviceLayer, owned by this port; raises for a layer it cannot make.
   virtual std::unique_ptr<TQsBaseDispatcher> CreateDispatcher();
@@ -271,6 +273,8 @@ class TQsCustomComPort : public TQsBaseComponent, public TQsPortLink {
   void HandleStatusKind(std::uint16_t triggerHandle);
   void FinishDeferredClose(platform::LPARAM lParam);
   void FreeDispatcher();
+  // An opening asked for while the port was closing, carried out once it is closed.
+  void OpenIfPending();
   void NotifyUsers(platform::UINT msg, bool opening);
   bool AnyTriggerEventAssigned() const;
   void ApplySettings();
@@ -335,6 +339,9 @@ class TQsCustomComPort : public TQsBaseComponent, public TQsPortLink {
   TPortState state_ = psClosed;
   bool forcing_ = false;
   bool reopenPending_ = false;
+  // False once the port is destroyed: code that called out to the application holds a copy and
+  // touches the port again only while it reads true (a handler may free the port).
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
   bool openWhenLoaded_ = false;
   std::unique_ptr<TQsBaseDispatcher> dispatcher_;
   platform::HWND window_ = 0;

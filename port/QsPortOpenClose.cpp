@@ -97,7 +97,14 @@ void TQsCustomComPort::PortClose() {
   attempt([this] { SetTracing(tlDump); });
   attempt([this] { SetLogging(tlDump); });
   state_ = psClosing;
+  const std::shared_ptr<bool> alive = alive_;
   attempt([this] { PortClosing(); });
+  if (!*alive) return;  // freed by a closing handler, which closed the device
+  if (!dispatcher_) {
+    // A closing handler closed it from a nested loop meanwhile.
+    if (failure) std::rethrow_exception(failure);
+    return;
+  }
   dispatcher_->SaveTriggers(triggerSave_);
   dispatcher_->ClosePort();
   if (dispatcher_->Dispatching()) {
@@ -109,6 +116,9 @@ void TQsCustomComPort::PortClose() {
     ManageWindow(false);
     FreeDispatcher();
     state_ = psClosed;
+    if (failure) std::rethrow_exception(failure);
+    OpenIfPending();
+    return;
   }
   if (failure) std::rethrow_exception(failure);
 }
@@ -123,10 +133,7 @@ void TQsCustomComPort::FinishDeferredClose(platform::LPARAM lParam) {
   ManageWindow(false);
   FreeDispatcher();
   state_ = psClosed;
-  if (reopenPending_) {
-    reopenPending_ = false;
-    PortOpen();
-  }
+  OpenIfPending();
 }
 
 void TQsCustomComPort::SetComNumber(std::uint16_t value) {

@@ -79,7 +79,10 @@ bool TQsCustomComPort::HandleWindowMessage(platform::UINT /*msg*/, platform::WPA
 void TQsCustomComPort::HandleTriggerMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam) {
   const std::uint16_t first = Low16(wParam);
   const std::uint16_t data = msg == DM_AVAIL ? first : Low16(static_cast<std::uintptr_t>(lParam));
+  // Each event may free the port: the next one runs only while it lives.
+  const std::shared_ptr<bool> alive = alive_;
   TriggerEvent(msg, first, data);
+  if (!*alive) return;
   switch (msg) {
     case DM_AVAIL:
       TriggerAvail(first);
@@ -92,7 +95,7 @@ void TQsCustomComPort::HandleTriggerMessage(platform::UINT msg, platform::WPARAM
       break;
     case DM_STATUS:
       TriggerStatus(first);
-      HandleStatusKind(first);
+      if (*alive) HandleStatusKind(first);
       break;
     default:
       break;

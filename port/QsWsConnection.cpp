@@ -15,11 +15,17 @@ constexpr std::size_t kMinReceiveRing = 16;
 constexpr std::size_t kSendRingExtra = 4096;
 constexpr std::uint8_t kLogTypeTelnet = 10;
 
+std::uint64_t NextSerial() {
+  static std::uint64_t serial = 0;
+  return ++serial;
+}
+
 }  // namespace
 
 TWsConnection::TWsConnection(TQsDeviceSocket& owner, int inSize, int outSize)
     : platform::TComponent(&owner),
       socket_(owner),
+      serial_(NextSerial()),
       receiveRing_(std::max<std::size_t>(static_cast<std::size_t>(std::max(inSize, 0)), kMinReceiveRing)),
       sendRing_(static_cast<std::size_t>(std::max(outSize, 0)) + kSendRingExtra) {
   mainSocket_ = owner.CreateSocket();
@@ -27,6 +33,17 @@ TWsConnection::TWsConnection(TQsDeviceSocket& owner, int inSize, int outSize)
 }
 
 TWsConnection::~TWsConnection() { socket_.RemoveConnection(this); }
+
+void TWsConnection::Dispose() {
+  if (!clientMode_ && dataSocket_ != ws::INVALID_SOCKET && dataSocket_ != mainSocket_) socket_.CloseSocket(dataSocket_);
+  socket_.CloseSocket(mainSocket_);
+  // The numbers may soon name other sockets: a running data path must not use them.
+  dataSocket_ = mainSocket_ = ws::INVALID_SOCKET;
+  socket_.RemoveConnection(this);
+  ownerDispatcher_ = nullptr;
+  disposed_ = true;
+  if (busy_ == 0) delete this;
+}
 
 void TWsConnection::SetLinkUp(bool up) {
   if (linkUp_ == up) return;
@@ -40,11 +57,12 @@ void TWsConnection::SetLinkUp(bool up) {
 // ---- Receiving ------------------------------------------------------------------------------
 
 void TWsConnection::ReceiveIntoRing(bool allowSecondPart) {
-  if (receiveRing_.Full() || dataSocket_ == ws::INVALID_SOCKET) return;
+  if (receiveRing_.Full() || dataSocket_ == ws::INVALID_SOCKET || atEnd_) return;
   const std::size_t room = receiveRing_.ContiguousFree();
   // The free space is split when it runs past the ring's end and on from its start.
   const bool split = receiveRing_.WritePos() >= receiveRing_.ReadPos() && receiveRing_.ReadPos() > 0;
   int n = socket_.ReceiveSocket(dataSocket_, receiveRing_.WriteCursor(), static_cast<int>(room), 0);
+  if (n == 0 || (n < 0 && peerClosed_)) atEnd_ = true;  // after a reset nothing more will come either
   if (n <= 0) return;
   receiveRing_.CommitWrite(static_cast<std::size_t>(n));
   if (!split || static_cast<std::size_t>(n) != room || !allowSecondPart || receiveRing_.Full()) return;
@@ -75,12 +93,14 @@ int TWsConnection::DeliverTelnet(std::uint8_t* buf, int size) {
 }
 
 int TWsConnection::Read(std::uint8_t* buf, int size) {
+  TBusy busy(*this);
   ReceiveIntoRing(size > 0);
   if (size <= 0) return 0;
   return useTelnet_ ? DeliverTelnet(buf, size) : DeliverPlain(buf, size);
 }
 
 std::uint32_t TWsConnection::ReceiveCount() {
+  TBusy busy(*this);
   if (!receiveRing_.Full() && linkUp_) ReceiveIntoRing(false);
   return static_cast<std::uint32_t>(receiveRing_.Count());
 }
@@ -90,11 +110,12 @@ std::uint32_t TWsConnection::ReceiveCount() {
 bool TWsConnection::SendPart(std::size_t count) {
   const int n = socket_.SendSocket(dataSocket_, sendRing_.ReadCursor(), static_cast<int>(count), 0);
   if (n != ws::SOCKET_ERROR && n > 0) sendRing_.Consume(static_cast<std::size_t>(n));
-  return n >= 0 && static_cast<std::size_t>(n) == count;
+  // A failure may have closed the connection (its port closed on the error notice).
+  return !disposed_ && n >= 0 && static_cast<std::size_t>(n) == count;
 }
 
 void TWsConnection::SendAttempt() {
-  if (sendRing_.Empty()) return;
+  if (sendRing_.Empty() || disposed_) return;
   if (dataSocket_ == ws::INVALID_SOCKET) {
     // Nothing to send on yet: reported as a send on no socket is, to this connection's own port.
     socket_.ReportError(mainSocket_, ws::WSAENOTSOCK);
@@ -106,6 +127,7 @@ void TWsConnection::SendAttempt() {
 }
 
 int TWsConnection::Write(const std::uint8_t* buf, int size) {
+  TBusy busy(*this);
   sendPending_ += static_cast<std::uint32_t>(std::max(size, 0));
   std::size_t taken = 0;
   const auto count = static_cast<std::size_t>(std::max(size, 0));
@@ -129,6 +151,7 @@ int TWsConnection::Write(const std::uint8_t* buf, int size) {
 }
 
 std::uint32_t TWsConnection::SendCount() {
+  TBusy busy(*this);
   if (!linkUp_) return sendPending_;
   if (sendRing_.Empty()) {
     sendPending_ = 0;

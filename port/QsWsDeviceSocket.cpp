@@ -8,7 +8,13 @@ namespace {
 
 namespace ws = platform::ws;
 
-constexpr long kSelectAll = ws::FD_READ | ws::FD_WRITE | ws::FD_ACCEPT | ws::FD_CONNECT | ws::FD_CLOSE;
+// A socket error met inside a data path, told to the port from the loop once that path returned:
+// wParam the connection's serial number, lParam the error code.
+constexpr platform::UINT kDeferredErrorMessage = 0x0B13;
+
+bool IsConnectionLost(std::int32_t code) {
+  return code == ws::WSAENETRESET || code == ws::WSAECONNABORTED || code == ws::WSAECONNRESET;
+}
 
 // Restores a dispatcher's Dispatching flag however the port's answer is left.
 class TDispatchingScope {
@@ -89,11 +95,20 @@ int TQsDeviceSocket::ConnectionCount() {
 platform::LRESULT TQsDeviceSocket::NotifyPort(TSocket socket, platform::WPARAM code, platform::LPARAM param) {
   auto* d = TQsBaseDispatcher::FindDispatcher<TQsWinsockDispatcher>(static_cast<int>(socket));
   if (d == nullptr) return 0;
-  TDispatchingScope dispatching(*d);
   auto* target = dynamic_cast<TQsSocketNotifyTarget*>(d->Owner());
   if (target == nullptr) return 0;
   const platform::HWND window = target->SocketNotifyWindow();
-  return window == 0 ? 0 : platform::SendMessage(window, SocketMessage, code, param);
+  if (window == 0) return 0;
+  // The port may close or free itself in its answer: the dispatcher outlives this call.
+  TQsDispatcherPin pin(*d);
+  platform::LRESULT result;
+  {
+    TDispatchingScope dispatching(*d);
+    result = platform::SendMessage(window, SocketMessage, code, param);
+  }
+  // A close asked for in the answer is finished here, unless a service pass up the stack does it.
+  if (d->ClosePending() && !d->InDispatch()) d->ReleasePort();
+  return result;
 }
 
 void TQsDeviceSocket::NotifyDispatcher(TSocket socket) {
@@ -155,28 +170,87 @@ void TQsDeviceSocket::HandleConnect(TSocket socket) {
 
 void TQsDeviceSocket::HandleDisconnect(TSocket socket) {
   TWsConnection* c = FindConnection(socket);
-  if (c == nullptr) {
+  if (c == nullptr || c->PeerClosed()) {
     TQsSocket::HandleDisconnect(socket);
     return;
   }
-  const TSocket mainSocket = c->MainSocket();
-  if (auto* d = TQsBaseDispatcher::FindDispatcher<TQsWinsockDispatcher>(static_cast<int>(mainSocket))) {
-    d->RemoteAddressRecord() = TSockAddrIn{};
-    c->SetDataSocket(ws::INVALID_SOCKET);
-    c->SetLinkUp(false);
-  }
-  if (socket == mainSocket) {
-    NotifyPort(mainSocket, kWsNotifyClosed, 0);
-  } else {
-    NotifyPort(mainSocket, kWsNotifyClientClosed, 0);
-    CloseSocket(socket);
-  }
+  // What the peer sent before it closed stays readable: the unlink and the notice wait until the
+  // dispatcher's passes have read it all (FinishDisconnect).
+  c->SetPeerClosed(socket);
+  TQsWinsockDispatcher* d = c->OwnerDispatcher();
+  if (d != nullptr && d->DispatcherWindow() != 0)
+    platform::PostMessage(d->DispatcherWindow(), SocketMessage, static_cast<platform::WPARAM>(c->MainSocket()), 0);
+  else
+    FinishDisconnect(c);
   TQsSocket::HandleDisconnect(socket);
 }
 
+void TQsDeviceSocket::Unlink(TWsConnection* c) {
+  if (auto* d = TQsBaseDispatcher::FindDispatcher<TQsWinsockDispatcher>(static_cast<int>(c->MainSocket())))
+    d->RemoteAddressRecord() = TSockAddrIn{};
+  const TSocket data = c->DataSocket();
+  c->SetDataSocket(ws::INVALID_SOCKET);
+  c->SetLinkUp(false);
+  // An accepted client's socket is closed before the port hears of it, so that nothing the port
+  // does in its answer can meet a number already reused.
+  if (!c->ClientMode() && data != ws::INVALID_SOCKET && data != c->MainSocket()) {
+    CloseSocket(data);
+    c->FlushSend();  // the next client never gets what was meant for this one
+  }
+}
+
+void TQsDeviceSocket::FinishDisconnect(TWsConnection* c) {
+  const TSocket closed = c->ClosedSocket();
+  const TSocket mainSocket = c->MainSocket();
+  c->ClearPeerClosed();
+  // Already unlinked (a lost link was told as an error): nothing more to tell.
+  if (closed != c->DataSocket() && closed != mainSocket) return;
+  Unlink(c);
+  NotifyPort(mainSocket, closed == mainSocket ? kWsNotifyClosed : kWsNotifyClientClosed, 0);
+}
+
+void TQsDeviceSocket::ReportToPort(TWsConnection* c, TSocket socket, std::int32_t code) {
+  if (IsConnectionLost(code)) {
+    // Told once per link: a dead link is unlinked, so later sends do not report it again.
+    if (c->DataSocket() == ws::INVALID_SOCKET || socket != c->DataSocket()) return;
+    c->ClearPeerClosed();
+    Unlink(c);
+  }
+  NotifyPort(c->MainSocket(), static_cast<platform::WPARAM>(code), 0);
+}
+
 void TQsDeviceSocket::HandleError(TSocket socket, std::int32_t code) {
-  if (TWsConnection* c = FindConnection(socket)) NotifyPort(c->MainSocket(), static_cast<platform::WPARAM>(code), 0);
+  if (TWsConnection* c = FindConnection(socket)) {
+    if (c->Busy()) {
+      // Met inside a data path that the application called or a pass runs: told from the loop,
+      // so that a port closed or freed in its answer is never under that path.
+      platform::PostMessage(WindowHandle(), kDeferredErrorMessage, static_cast<platform::WPARAM>(c->Serial()),
+                            static_cast<platform::LPARAM>(code));
+    } else {
+      ReportToPort(c, socket, code);
+    }
+  }
   if (OnError) OnError(this, socket, code);
+}
+
+bool TQsDeviceSocket::HandleMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam,
+                                    platform::LRESULT& result) {
+  if (msg != kDeferredErrorMessage) return TQsSocket::HandleMessage(msg, wParam, lParam, result);
+  result = 0;
+  const auto code = static_cast<std::int32_t>(lParam);
+  if (TWsConnection* c = FindConnectionBySerial(static_cast<std::uint64_t>(wParam))) {
+    // A lost link is reported against the socket that carried it, if it still does.
+    const TSocket socket = IsConnectionLost(code) ? c->DataSocket() : c->MainSocket();
+    ReportToPort(c, socket, code);
+  }
+  return true;
+}
+
+TWsConnection* TQsDeviceSocket::FindConnectionBySerial(std::uint64_t serial) {
+  TQsBaseDispatcher::Guard guard(connectionLock_);
+  for (TWsConnection* c : connections_)
+    if (c->Serial() == serial) return c;
+  return nullptr;
 }
 
 void TQsDeviceSocket::HandleRead(TSocket socket) {

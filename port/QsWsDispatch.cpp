@@ -83,9 +83,7 @@ int TQsWinsockDispatcher::DeviceClose() {
   TQsBaseDispatcher::Guard guard(ds.ConnectionLock());
   TWsConnection* c = Connection();
   if (c == nullptr) return -1;
-  if (!c->ClientMode() && c->DataSocket() != ws::INVALID_SOCKET) ds.CloseSocket(c->DataSocket());
-  ds.CloseSocket(c->MainSocket());
-  delete c;
+  c->Dispose();
   ds.ForgetLastFound();
   SetDeviceId(-1);
   return 0;

@@ -79,7 +79,44 @@ class TWsConnection : public platform::TComponent, private telnet::TTelnetSink {
   const TWsRing& ReceiveRing() const { return receiveRing_; }
   const TWsRing& SendRing() const { return sendRing_; }
 
+  // Closes its sockets and leaves the list; frees itself at once, or when the data path that is
+  // running (whose socket error reached a port that closed) has returned.
+  void Dispose();
+
+  // The peer closed the connection: the unlink and its notice wait until what it sent is read.
+  bool PeerClosed() const { return peerClosed_; }
+  void SetPeerClosed(TSocket socket) {
+    peerClosed_ = true;
+    closedSocket_ = socket;
+  }
+  TSocket ClosedSocket() const { return closedSocket_; }
+  // Everything the peer sent has left the socket and the receive ring.
+  bool Drained() const { return atEnd_ && receiveRing_.Empty(); }
+  // Ready for the next peer (server mode) once the last one's close is told.
+  void ClearPeerClosed() {
+    peerClosed_ = atEnd_ = false;
+    closedSocket_ = platform::ws::INVALID_SOCKET;
+  }
+  // A data path of this connection is running.
+  bool Busy() const { return busy_ > 0; }
+  // Tells this connection apart from a later one that reuses its socket number.
+  std::uint64_t Serial() const { return serial_; }
+
  private:
+  // Keeps the connection alive across a call that may reach the application.
+  class TBusy {
+   public:
+    explicit TBusy(TWsConnection& c) : c_(c) { ++c_.busy_; }
+    ~TBusy() {
+      if (--c_.busy_ == 0 && c_.disposed_) delete &c_;
+    }
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+
+   private:
+    TWsConnection& c_;
+  };
+
   void ReceiveIntoRing(bool allowSecondPart);
   int DeliverPlain(std::uint8_t* buf, int size);
   int DeliverTelnet(std::uint8_t* buf, int size);
@@ -97,6 +134,12 @@ class TWsConnection : public platform::TComponent, private telnet::TTelnetSink {
   bool clientMode_ = false;
   bool useTelnet_ = false;
   std::uint32_t sendPending_ = 0;
+  int busy_ = 0;
+  bool disposed_ = false;
+  std::uint64_t serial_;
+  bool peerClosed_ = false;
+  bool atEnd_ = false;  // a receive found the end of the peer's stream
+  TSocket closedSocket_ = platform::ws::INVALID_SOCKET;
   TWsRing receiveRing_;
   TWsRing sendRing_;
   telnet::TTelnetState telnet_;
@@ -130,6 +173,8 @@ class TQsDeviceSocket : public TQsSocket {
   void RemoveConnection(TWsConnection* connection);
   // Reports a socket failure as the library's own failures are reported (HandleError).
   void ReportError(TSocket socket, std::int32_t code) { HandleError(socket, code); }
+  // The peer's close, once what it sent has been read: unlinks and tells the port.
+  void FinishDisconnect(TWsConnection* connection);
 
  protected:
   void HandleAccept(TSocket socket) override;
@@ -138,9 +183,15 @@ class TQsDeviceSocket : public TQsSocket {
   void HandleError(TSocket socket, std::int32_t code) override;
   void HandleRead(TSocket socket) override;
   void HandleWrite(TSocket socket) override;
+  bool HandleMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam,
+                     platform::LRESULT& result) override;
 
  private:
   void AcceptCaller(TSocket listener, TWsConnection* connection);
+  // Tells the port of an error on one of the connection's sockets; a lost link first unlinks.
+  void ReportToPort(TWsConnection* connection, TSocket socket, std::int32_t code);
+  void Unlink(TWsConnection* connection);
+  TWsConnection* FindConnectionBySerial(std::uint64_t serial);
 
   std::string terminalType_ = "vt100";
   TQsBaseDispatcher::Lock connectionLock_;
@@ -194,6 +245,9 @@ class TQsWinsockDispatcher : public TQsBaseDispatcher {
   // One step of DeviceSetup: false when it failed with anything but would-block.
   bool SetupStepOk(int result);
   void RunTriggers();
+  // After a pass: a peer's close whose data has been read is told, and bytes the connection still
+  // holds get the next pass at once instead of at the next tick.
+  void FollowUp(std::size_t heldBefore);
 
   bool inDispatch_ = false;
   TSockAddrIn remoteAddress_{};

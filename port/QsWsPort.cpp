@@ -62,8 +62,9 @@ void TQsCustomWinsockPort::PortOpened() {
 }
 
 void TQsCustomWinsockPort::PortClosing() {
+  const std::shared_ptr<bool> alive = AliveToken();
   TQsCustomComPort::PortClosing();
-  NotifyDisconnect();
+  if (*alive) NotifyDisconnect();
 }
 
 // ---- Notices ------------------------------------------------------------------------------------

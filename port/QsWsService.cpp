@@ -77,6 +77,10 @@ void TQsWinsockDispatcher::RunTriggers() {
 
 int TQsWinsockDispatcher::DispatchEvents(platform::UINT /*message*/, bool pollOnly, platform::LPARAM /*param*/) {
   if (inDispatch_) return 0;
+  // A handler may free the port and with it this dispatcher: that waits for the pass to end.
+  TQsDispatcherPin pin(*this);
+  bool triggersRan = false;
+  std::size_t heldBefore = 0;
   {
     TFlagScope inDispatch(inDispatch_);
     if (!ClosePending()) {
@@ -86,14 +90,34 @@ int TQsWinsockDispatcher::DispatchEvents(platform::UINT /*message*/, bool pollOn
         Guard out(OutputLock());
         inCount = StatusCounts().inCount;
       }
+      heldBefore = inCount;
       if (inCount > 0) FillInputBuffer();
       if (pollOnly || Dispatching()) {
         if (LogRecording()) AddLogEntry(kLogTypeError, 0, 0);
       } else {
         RunTriggers();
+        triggersRan = true;
       }
     }
   }
+  if (triggersRan && !ClosePending()) FollowUp(heldBefore);
   if (ClosePending()) ReleasePort();
   return 0;
+}
+
+void TQsWinsockDispatcher::FollowUp(std::size_t heldBefore) {
+  TWsConnection* c = Connection();
+  if (c == nullptr) return;
+  if (c->PeerClosed() && c->Drained()) {
+    // Everything the peer sent has been offered to the handlers: now its close is told.
+    DeviceSocket().FinishDisconnect(c);
+    return;
+  }
+  // The input ring takes at most its size per pass: while the connection still holds bytes (or a
+  // closed peer's last ones wait in the socket) and the pass moved some, the next follows at once.
+  const std::size_t held = c->ReceiveRing().Count();
+  const bool moved = held < heldBefore;
+  const bool more = held > 0 || (c->PeerClosed() && !c->Drained());
+  if (more && moved && !InFull() && DispatcherWindow() != 0)
+    platform::PostMessage(DispatcherWindow(), SocketMessage, static_cast<platform::WPARAM>(DeviceId()), 0);
 }

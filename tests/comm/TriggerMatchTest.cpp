@@ -1,6 +1,7 @@
 // The data matcher and the trigger handle allocator.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <random>
 #include <string>
 #include <vector>
@@ -123,6 +124,32 @@ TEST(TriggerHandles, RunOutOnlyWhenEverySixteenBitHandleIsTaken) {
   EXPECT_EQ(set.AllocTriggerHandle(), kErrNoMoreTriggers);
   set.data.erase(set.data.begin() + 100);
   EXPECT_EQ(set.AllocTriggerHandle(), 8 * 101);
+}
+
+// Thousands of live triggers: each searched allocation must not rescan every trigger for every
+// candidate handle (that took 20 s for 4095 allocations). The CPU bound only catches that blow-up.
+TEST(TriggerHandles, SearchingPastThousandsOfLiveTriggersStaysLinear) {
+  TQsTriggerSet set;
+  for (int i = 1; i < kFirstSearchedCounter; ++i) {
+    TDataTrigger t;
+    t.handle = set.AllocTriggerHandle();
+    set.data.push_back(t);
+  }
+  const std::clock_t start = std::clock();
+  std::vector<bool> seen(kLargestTriggerHandle / 8 + 1);
+  for (const auto& t : set.data) seen[t.handle / 8] = true;
+  for (int i = 0; i < kFirstSearchedCounter - 1; ++i) {
+    const std::int32_t handle = set.AllocTriggerHandle();
+    ASSERT_GT(handle, 0);
+    ASSERT_EQ(handle % 8, 0);
+    ASSERT_FALSE(seen[handle / 8]) << "handle " << handle << " given twice";
+    seen[handle / 8] = true;
+    TTimerTrigger t;
+    t.handle = handle;
+    set.timers.push_back(t);
+  }
+  const double seconds = static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC;
+  EXPECT_LT(seconds, 5.0) << "the handle search is quadratic";
 }
 
 }  // namespace
