@@ -23,6 +23,7 @@ TQsBaseDispatcher::~TQsBaseDispatcher() {
 void TQsBaseDispatcher::Destroy() {
   if (destroyed_) return;
   destroyed_ = true;
+  if (TQsDispatcherThread::ServedByCurrentThread() != this) EndServiceBeforeFree();
   if (ClosePending()) {
     // Whoever ended the pass may have released already: release only what is left.
     if (Started() || InRingAllocated()) ReleasePort();

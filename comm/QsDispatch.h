@@ -314,6 +314,8 @@ class TQsBaseDispatcher {
   int ApplyState(TQsLineSettings& settings);
   void SetServicePriorities();
   void WaitForThreadEnd(TQsDispatcherThread* thread);
+  // Destroy on a thread other than the service threads: ends a pass under way and the threads.
+  void EndServiceBeforeFree();
   void JoinEndedThreads();
   bool RunStatusChecks();
   bool NotifyDataHit(int p, int longest, Guard& in, Guard& state);
@@ -371,6 +373,8 @@ class TQsBaseDispatcher {
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> started_{false};
   std::atomic<bool> releaseOnExit_{false};
+  std::mutex exitLock_;         // the dispatch thread's release decision against a free
+  bool ownerReleases_ = false;  // under exitLock_: the freeing thread releases
   std::atomic<int> activeThreads_{0};
   std::uint8_t priorityBoost_ = 0;
   std::atomic<std::uint32_t> eventMask_{0};
