@@ -314,8 +314,10 @@ class TQsBaseDispatcher {
   int ApplyState(TQsLineSettings& settings);
   void SetServicePriorities();
   void WaitForThreadEnd(TQsDispatcherThread* thread);
-  // Destroy on a thread other than the service threads: ends a pass under way and the threads.
-  void EndServiceBeforeFree();
+  // On a thread other than the service threads (a free, a reopen): ends a pass under way and the
+  // threads; the dispatch thread then leaves the release to the caller.
+  void EndServiceFromOutside();
+  void FinishPendingClose();
   void JoinEndedThreads();
   bool RunStatusChecks();
   bool NotifyDataHit(int p, int longest, Guard& in, Guard& state);

@@ -97,7 +97,7 @@ void TQsBaseDispatcher::ReleaseThread(TQsDispatcherThread* thread) {
 // A free while a pass runs: the pass ends at the close, and its handler may be one that this
 // thread runs for it (a window handler): that one is answered at once, so that the pass need not
 // wait for it. Then this thread stops the service; the dispatch thread leaves the release to it.
-void TQsBaseDispatcher::EndServiceBeforeFree() {
+void TQsBaseDispatcher::EndServiceFromOutside() {
   bool dispatchThreadReleases = false;
   {
     std::lock_guard exit(exitLock_);
@@ -112,6 +112,17 @@ void TQsBaseDispatcher::EndServiceBeforeFree() {
   if (!ClosePending()) ClosePort();
   if (dispThread_) platform::ReplyMessage(dispThread_->Id(), 0);
   StopDispatching();
+}
+
+// An open right after a close asked while a pass ran (a reopen inside a window handler): the
+// service threads of the old opening are ended and the port released first, as the close would
+// have done once the pass was over.
+void TQsBaseDispatcher::FinishPendingClose() {
+  if (!ClosePending() || !dispThread_ || TQsDispatcherThread::ServedByCurrentThread() == this) return;
+  EndServiceFromOutside();
+  if (Started() || InRingAllocated()) ReleasePort();
+  std::lock_guard exit(exitLock_);
+  ownerReleases_ = false;
 }
 
 // ---- The dispatch thread's passes ----------------------------------------------------------------
