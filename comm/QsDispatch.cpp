@@ -23,6 +23,7 @@ TQsBaseDispatcher::~TQsBaseDispatcher() {
 void TQsBaseDispatcher::Destroy() {
   if (destroyed_) return;
   destroyed_ = true;
+  if (TQsDispatcherThread::ServedByCurrentThread() != this) EndServiceFromOutside();
   if (ClosePending()) {
     // Whoever ended the pass may have released already: release only what is left.
     if (Started() || InRingAllocated()) ReleasePort();
@@ -41,6 +42,7 @@ int TQsBaseDispatcher::OpenPort(const std::string& name, std::uint32_t baud, std
                                 std::uint8_t dataBits, std::uint8_t stopBits, int inSize, int outSize,
                                 std::uint32_t options) {
   if (inSize < 0 || outSize < 0) return kErrBadArgument;
+  FinishPendingClose();
   dispatching_.store(false);
   handlersToPurge_ = false;
   ringFlag_.store(false);

@@ -326,6 +326,10 @@ class TQsBaseDispatcher {
   int ApplyState(TQsLineSettings& settings);
   void SetServicePriorities();
   void WaitForThreadEnd(TQsDispatcherThread* thread);
+  // On a thread other than the service threads (a free, a reopen): ends a pass under way and the
+  // threads; the dispatch thread then leaves the release to the caller.
+  void EndServiceFromOutside();
+  void FinishPendingClose();
   void JoinEndedThreads();
   bool RunStatusChecks();
   bool NotifyDataHit(int p, int longest, Guard& in, Guard& state);
@@ -385,6 +389,8 @@ class TQsBaseDispatcher {
   std::atomic<bool> stopRequested_{false};
   std::atomic<bool> started_{false};
   std::atomic<bool> releaseOnExit_{false};
+  std::mutex exitLock_;         // the dispatch thread's release decision against a free
+  bool ownerReleases_ = false;  // under exitLock_: the freeing thread releases
   std::atomic<int> activeThreads_{0};
   std::uint8_t priorityBoost_ = 0;
   std::atomic<std::uint32_t> eventMask_{0};

@@ -94,6 +94,37 @@ void TQsBaseDispatcher::ReleaseThread(TQsDispatcherThread* thread) {
   if (--activeThreads_ == 0) started_.store(false);
 }
 
+// A free while a pass runs: the pass ends at the close, and its handler may be one that this
+// thread runs for it (a window handler): that one is answered at once, so that the pass need not
+// wait for it. Then this thread stops the service; the dispatch thread leaves the release to it.
+void TQsBaseDispatcher::EndServiceFromOutside() {
+  bool dispatchThreadReleases = false;
+  {
+    std::lock_guard exit(exitLock_);
+    ownerReleases_ = true;
+    dispatchThreadReleases = releaseOnExit_.load();
+  }
+  if (dispatchThreadReleases) {
+    WaitForThreadEnd(dispThread_.get());  // it stops and releases everything, then ends
+    return;
+  }
+  if (!Started()) return;
+  if (!ClosePending()) ClosePort();
+  if (dispThread_) platform::ReplyMessage(dispThread_->Id(), 0);
+  StopDispatching();
+}
+
+// An open right after a close asked while a pass ran (a reopen inside a window handler): the
+// service threads of the old opening are ended and the port released first, as the close would
+// have done once the pass was over.
+void TQsBaseDispatcher::FinishPendingClose() {
+  if (!ClosePending() || !dispThread_ || TQsDispatcherThread::ServedByCurrentThread() == this) return;
+  EndServiceFromOutside();
+  if (Started() || InRingAllocated()) ReleasePort();
+  std::lock_guard exit(exitLock_);
+  ownerReleases_ = false;
+}
+
 // ---- The dispatch thread's passes ----------------------------------------------------------------
 
 bool TQsBaseDispatcher::RunStatusChecks() {

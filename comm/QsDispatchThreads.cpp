@@ -1,10 +1,17 @@
 #include "comm/QsDispatchThreads.h"
 
 #include <exception>
+#include <mutex>
 #include <stdexcept>
 
 #include "comm/QsDispatch.h"
 #include "platform/Application.h"
+
+namespace {
+thread_local const TQsBaseDispatcher* tServed = nullptr;
+}  // namespace
+
+const TQsBaseDispatcher* TQsDispatcherThread::ServedByCurrentThread() { return tServed; }
 
 TQsDispatcherThread::~TQsDispatcherThread() {
   if (!thread_.joinable()) return;
@@ -19,6 +26,7 @@ void TQsDispatcherThread::Start() { thread_ = std::thread([this] { Run(); }); }
 
 void TQsDispatcherThread::Run() {
   threadId_.store(platform::CurrentThreadId());
+  tServed = &dispatcher_;
   try {
     Execute();
   } catch (const std::exception& e) {
@@ -61,8 +69,12 @@ void TDispThread::Execute() {
     d.ProcessTimersAndStatus();
   } while (!d.StopRequested() && !d.ClosePending());
   d.AckEvent()->Set();
-  // The port was closed from inside a handler: nobody else will release it.
-  d.releaseOnExit_.store(d.ClosePending());
+  // The port was closed from inside a handler: nobody else will release it, unless a free of the
+  // dispatcher on another thread has taken that over (two releases would join the same threads).
+  {
+    std::lock_guard exit(d.exitLock_);
+    d.releaseOnExit_.store(d.ClosePending() && !d.ownerReleases_);
+  }
   d.ReleaseThread(this);
 }
 

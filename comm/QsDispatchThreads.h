@@ -23,6 +23,9 @@ class TQsDispatcherThread {
   void Start();
   pid_t ThreadId() const { return threadId_.load(); }
   bool IsCurrentThread() const { return std::this_thread::get_id() == thread_.get_id(); }
+  std::thread::id Id() const { return thread_.get_id(); }
+  // The dispatcher whose service thread the caller is (nullptr on any other thread).
+  static const TQsBaseDispatcher* ServedByCurrentThread();
   // Set once the thread has run its last step.
   platform::TSyncEvent& EndedEvent() { return ended_; }
   bool Ended() const { return endedFlag_.load(); }

@@ -16,6 +16,7 @@
 #include <memory>
 #include <mutex>
 #include <stdexcept>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -42,7 +43,11 @@ struct SentRecord {
   LRESULT result = 0;
   std::atomic<int> state{kPending};
   std::shared_ptr<ThreadQueue> sender;
+  std::thread::id senderThread;
 };
+
+// The window messages the calling thread is handling for other threads, innermost last.
+thread_local std::vector<std::shared_ptr<SentRecord>> tHandling;
 
 struct Timer {
   HWND hwnd = 0;
@@ -283,9 +288,16 @@ void ThreadQueue::HandleSentMessages() {
     if (record->task) {
       (*record->task)();
     } else if (auto window = FindWindow(record->hwnd)) {
-      result = window->proc(record->hwnd, record->message, record->wParam, record->lParam);
+      tHandling.push_back(record);
+      try {
+        result = window->proc(record->hwnd, record->message, record->wParam, record->lParam);
+      } catch (...) {
+        tHandling.pop_back();
+        throw;
+      }
+      tHandling.pop_back();
     }
-    Complete(record, result);
+    if (record->state.load() != SentRecord::kDone) Complete(record, result);  // unless answered early
   }
 }
 
@@ -472,6 +484,7 @@ bool SendCrossThread(const std::shared_ptr<WindowRecord>& window, UINT msg, WPAR
   record->wParam = wParam;
   record->lParam = lParam;
   record->sender = CurrentShared();
+  record->senderThread = std::this_thread::get_id();
   if (!window->queue->PushSent(record)) return false;
   if (!AwaitSent(Current(), record, deadlineMs)) {
     int expected = SentRecord::kPending;
@@ -582,6 +595,15 @@ bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, unsig
   // A deadline of 0 means "none" to AwaitSent, so a zero time-out is one millisecond.
   std::uint64_t deadline = MonotonicMilliseconds() + std::max(timeoutMs, 1u);
   return SendCrossThread(window, msg, wParam, lParam, deadline, result);
+}
+
+bool ReplyMessage(std::thread::id sender, LRESULT result) {
+  for (const auto& record : tHandling) {
+    if (record->senderThread != sender || record->state.load() != SentRecord::kRunning) continue;
+    Complete(record, result);
+    return true;
+  }
+  return false;
 }
 
 void PostQuitMessage(int exitCode) { Current().QuitLoop(exitCode); }

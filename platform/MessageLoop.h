@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace platform {
 
@@ -77,6 +78,11 @@ LRESULT SendMessage(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 // handled). True with *result set when the owner handled it in time.
 bool SendMessageTimeout(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, unsigned timeoutMs,
                         LRESULT* result);
+// Answers, with result, a window message that the thread `sender` sent and that the calling thread
+// is handling now, before its procedure returns: the sender goes on at once. False when the calling
+// thread handles no message from that thread. (An object freed inside the handler lets its own
+// service thread finish this way instead of leaving it waiting for the handler.)
+bool ReplyMessage(std::thread::id sender, LRESULT result);
 // Asks the calling thread's loop to end: GetMessage then returns false with MSG::wParam = exitCode.
 void PostQuitMessage(int exitCode);
 
