@@ -10,6 +10,7 @@ packages=(
   fontconfig fonts-dejavu-core fonts-wqy-microhei
   netbase
   python3-pyftpdlib vsftpd passwd
+  clang libclang-rt-14-dev
 )
 
 missing=()

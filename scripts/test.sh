@@ -10,3 +10,5 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQS_WER
 cmake --build "$build"
 cd "$build"
 ctest --output-on-failure --timeout 300 -j2
+# Every fuzz target replays its corpus and regression inputs, then fuzzes briefly (scripts/fuzz.sh).
+"$root/scripts/fuzz.sh" ci "${QS_FUZZ_SECONDS:-15}"
