@@ -17,7 +17,7 @@ build=${QS_FUZZ_BUILD:-$root/build-fuzz}
 mode=${1:-ci}
 shift || true
 
-targets=(fuzz_ftp_text fuzz_ftp_intake fuzz_listing fuzz_form fuzz_packets fuzz_trigger_match fuzz_telnet fuzz_strtable)
+targets=(fuzz_ftp_text fuzz_ftp_intake fuzz_listing fuzz_form fuzz_packets fuzz_trigger_match fuzz_telnet fuzz_strtable fuzz_language)
 
 build_targets() {
   command -v clang++ >/dev/null || { echo "clang++ is missing (scripts/install-deps.sh)"; exit 1; }
