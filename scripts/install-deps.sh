@@ -12,6 +12,7 @@ packages=(
   python3-pyftpdlib vsftpd passwd
   telnet xvfb x11-utils qt6-translations-l10n
   dpkg-dev file lintian
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -15,3 +15,5 @@ ctest --output-on-failure --timeout 300 -j2
 # The same tests under AddressSanitizer + UndefinedBehaviorSanitizer, and the threaded ones under
 # ThreadSanitizer (their own build folders).
 "$root/scripts/sanitize.sh" all
+# Every fuzz target replays its corpus and regression inputs, then fuzzes briefly (scripts/fuzz.sh).
+"$root/scripts/fuzz.sh" ci "${QS_FUZZ_SECONDS:-15}"

@@ -1,0 +1,85 @@
+// Reading a fuzz input as a sequence of choices and byte strings.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+namespace fuzz {
+
+class TInput {
+ public:
+  TInput(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+
+  bool Empty() const { return pos_ >= size_; }
+  std::uint8_t Byte() { return Empty() ? 0 : data_[pos_++]; }
+  bool Bool() { return (Byte() & 1) != 0; }
+  // A number from 0 to limit (inclusive).
+  std::size_t Upto(std::size_t limit) {
+    const std::uint16_t raw = static_cast<std::uint16_t>(Byte() | (Byte() << 8));
+    return limit == 0 ? 0 : raw % (limit + 1);
+  }
+  // A string of at most max bytes, its length taken from the input.
+  std::string Text(std::size_t max) {
+    const std::size_t length = Upto(max);
+    std::string text;
+    for (std::size_t i = 0; i < length && !Empty(); ++i) text += static_cast<char>(Byte());
+    return text;
+  }
+  // Whatever is left.
+  std::string Rest() {
+    std::string text(reinterpret_cast<const char*>(data_ + pos_), size_ - pos_);
+    pos_ = size_;
+    return text;
+  }
+
+ private:
+  const std::uint8_t* data_;
+  std::size_t size_;
+  std::size_t pos_ = 0;
+};
+
+// Whether s is well-formed UTF-8 (shortest forms, no surrogates, nothing past U+10FFFF).
+inline bool ValidUtf8(const std::string& s) {
+  for (std::size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t n;
+    std::uint32_t code;
+    if (c >= 0xC2 && c <= 0xDF) {
+      n = 1, code = c & 0x1Fu;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      n = 2, code = c & 0x0Fu;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      n = 3, code = c & 0x07u;
+    } else {
+      return false;
+    }
+    if (i + n >= s.size()) return false;
+    for (std::size_t k = 1; k <= n; ++k) {
+      const auto b = static_cast<unsigned char>(s[i + k]);
+      if ((b & 0xC0) != 0x80) return false;
+      code = code << 6 | (b & 0x3Fu);
+    }
+    if (n == 2 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) return false;
+    if (n == 3 && (code < 0x10000 || code > 0x10FFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+}  // namespace fuzz
+
+// A broken promise is a crash that libFuzzer reports with its input.
+#define FUZZ_CHECK(cond)                                                                 \
+  do {                                                                                   \
+    if (!(cond)) {                                                                       \
+      std::fprintf(stderr, "promise broken: %s (%s:%d)\n", #cond, __FILE__, __LINE__); \
+      std::abort();                                                                      \
+    }                                                                                    \
+  } while (0)
