@@ -51,7 +51,9 @@ bool TQsCustomFtpClient::LogOff() {
   const bool wasOpen = Open();
   if (wasOpen) SendCommand("QUIT");
   // Long enough for the server's 221 to be handled in the usual case.
+  const std::shared_ptr<bool> alive = AliveToken();
   WaitTicks(5, true);
+  if (!*alive) return wasOpen;  // a report handled meanwhile freed the client
   SetOpen(false);
   return wasOpen;
 }

@@ -108,14 +108,16 @@ int TQsWinsockDispatcher::DispatchEvents(platform::UINT /*message*/, bool pollOn
 void TQsWinsockDispatcher::FollowUp(std::size_t heldBefore) {
   TWsConnection* c = Connection();
   if (c == nullptr) return;
-  if (c->PeerClosed() && c->Drained()) {
+  const std::size_t held = c->ReceiveRing().Count();
+  // An application that leaves the input ring full reads no more: its peer's close is not held up.
+  const bool stuck = InFull() && held > 0 && held >= heldBefore;
+  if (c->PeerClosed() && (c->Drained() || stuck)) {
     // Everything the peer sent has been offered to the handlers: now its close is told.
     DeviceSocket().FinishDisconnect(c);
     return;
   }
   // The input ring takes at most its size per pass: while the connection still holds bytes (or a
   // closed peer's last ones wait in the socket) and the pass moved some, the next follows at once.
-  const std::size_t held = c->ReceiveRing().Count();
   const bool moved = held < heldBefore;
   const bool more = held > 0 || (c->PeerClosed() && !c->Drained());
   if (more && moved && !InFull() && DispatcherWindow() != 0)

@@ -49,6 +49,7 @@ class FaultPort : public TQsCustomWinsockPort {
   int connects = 0, accepts = 0, disconnects = 0;
   std::vector<int> errors;
   std::string received;
+  bool reads = true;               // the application reads what arrives
   bool writing = false;            // the application is inside PutString
   bool errorUnderWrite = false;    // an error event came while it was
   std::function<void()> onError;   // what the application does on an error (may free the port)
@@ -66,6 +67,7 @@ class FaultPort : public TQsCustomWinsockPort {
     if (onError) onError();
   }
   void Avail(TComponent*, std::uint16_t count) {
+    if (!reads) return;
     std::string buf(count, '\0');
     if (CurrentDispatcher()->ReadBlock(buf.data(), count) == count) received += buf;
   }
@@ -121,6 +123,17 @@ INSTANTIATE_TEST_SUITE_P(Cases, WsPeerCloseAfterBurst,
                                            BurstCase{"LargeRing20000", 20000, 30000},
                                            BurstCase{"LargeRing65000", 65000, 65535}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// An application that reads nothing still hears of the close, however much waits unread.
+TEST(WsPeerCloseUnread, ClosesWithTheInputRingFull) {
+  Client s(30000);
+  s.port->reads = false;
+  peer::Send(s.peer, Pattern(50000));
+  peer::Close(s.peer);
+  s.peer = -1;
+  ASSERT_TRUE(PumpUntil([&] { return s.port->State() == psClosed; }, 5000));
+  EXPECT_EQ(s.port->disconnects, 1);
+}
 
 // ---- A connection ring larger than the dispatcher's input ring does not wait for the timer ----
 
