@@ -60,7 +60,21 @@ bool TQsDataScanner::StepByte(std::uint8_t b, int& longest) {
     TDataTrigger& t = triggers[k];
     if (t.len == 0) continue;
     if (!t.matched) {
-      if (idle_[k] && !StartsWith(t, b)) continue;  // an idle trigger ignores this byte
+      if (idle_[k]) {
+        if (!StartsWith(t, b)) continue;  // an idle trigger ignores this byte
+        // What the matcher does with a start byte on idle counters: a one-byte pattern is
+        // complete, a longer one has its first counter at 1 and the others still idle.
+        if (t.len == 1) {
+          t.matched = -1;
+        } else {
+          t.partial[0] = 1;
+          idle_[k] = false;
+          ++busy_;
+        }
+        if (t.len > longest && t.matched) longest = t.len;
+        hit = hit || t.matched;
+        continue;
+      }
       t.matched = MatchDataByte(t.partial, b, t.len, t.ignoreCase != 0, t.pattern) ? -1 : 0;
       const bool idleNow = CountersIdle(t);
       if (idleNow != static_cast<bool>(idle_[k])) {
