@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/QsDataScan.h"
 #include "comm/QsDispatchDefs.h"
 #include "comm/QsDispatchLog.h"
 #include "comm/QsInputRing.h"
@@ -361,6 +362,7 @@ class TQsBaseDispatcher {
   std::vector<TMethodHandler> methodHandlers_;
   int scanPos_ = 0;
   int scanBacklog_ = 0;  // received bytes not yet examined by the data-trigger scan
+  TQsDataScanner scanner_;
   unsigned flushCount_ = 0;  // tells a scan that a handler flushed the input under it
   int notifyPos_ = -1;
   bool inNotification_ = false;

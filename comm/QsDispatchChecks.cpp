@@ -87,19 +87,14 @@ bool TQsBaseDispatcher::CheckDataTriggers() {
   // A whole ring of new bytes brings the scan back to where the last avail notice was given: the
   // position alone cannot tell new bytes from bytes already announced.
   const bool scannedNew = scanBacklog_ > 0;
+  if (scannedNew) scanner_.Prepare(triggers_.data);
   while (scanBacklog_ > 0) {
-    const std::uint8_t b = inRing_.At(p);
-    --scanBacklog_;
-    bool hit = false;
-    int longest = 0;
-    for (TDataTrigger& t : triggers_.data) {
-      if (t.len == 0) continue;
-      if (!t.matched) t.matched = MatchDataByte(t.partial, b, t.len, t.ignoreCase != 0, t.pattern) ? -1 : 0;
-      if (t.matched && t.len > longest) longest = t.len;
-      hit = hit || t.matched;
-    }
-    if (hit) return NotifyDataHit(p, longest, in, state);
-    p = TQsInputRing::Wrap(p + 1);
+    // The new bytes in at most two pieces: up to the ring's end, then from its start.
+    const int piece = std::min(scanBacklog_, TQsInputRing::kSize - p);
+    const TDataScanStop stop = scanner_.Scan(inRing_.Data() + p, piece);
+    scanBacklog_ -= stop.scanned;
+    if (stop.hit) return NotifyDataHit(p + stop.scanned - 1, stop.longest, in, state);
+    p = TQsInputRing::Wrap(p + stop.scanned);
   }
   scanPos_ = p;
   const int avail = InputCountLocked();

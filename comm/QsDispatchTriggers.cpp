@@ -60,6 +60,7 @@ std::int32_t TQsBaseDispatcher::CreateDataTrigger(const void* pattern, int len, 
     for (int i = 0; i < len; ++i) trigger.pattern[i] = UpperCaseByte(trigger.pattern[i]);
   }
   triggers_.data.push_back(trigger);
+  scanner_.Reserve(triggers_.data.size());
   LogEvent(5, 13, static_cast<std::uint32_t>(handle));
   return handle;
 }
@@ -146,6 +147,7 @@ void TQsBaseDispatcher::RestoreTriggers(const TQsTriggerSave& save) {
   triggers_.timers = save.timers;
   triggers_.data = save.data;
   triggers_.status = save.status;
+  scanner_.Reserve(triggers_.data.size());
   // Handles made after the restore must not repeat a restored one.
   triggers_.MoveCounterPastLiveHandles();
 }

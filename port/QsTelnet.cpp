@@ -1,5 +1,7 @@
 #include "port/QsTelnet.h"
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace telnet {
@@ -29,6 +31,29 @@ std::size_t SubnegotiationEnd(const THeldBytes& held, std::size_t from) {
   for (std::size_t i = from; i + 1 < held.count; ++i)
     if (held[i] == IAC && held[i + 1] == SE) return i + 2;
   return 0;
+}
+
+// Copies the ordinary bytes from held[from] on, up to the next IAC (or CR when it is special), the
+// end of what is held or the room, in one piece per contiguous part of the ring; returns their
+// number (at least 1: held[from] itself is ordinary).
+std::size_t CopyOrdinaryRun(const THeldBytes& held, std::size_t from, std::uint8_t* out, std::size_t room,
+                            bool crSpecial) {
+  std::size_t copied = 0;
+  std::size_t want = std::min(held.count - from, room);
+  while (copied < want) {
+    const std::size_t pos = (held.start + from + copied) % held.capacity;
+    const std::uint8_t* run = held.ring + pos;
+    const std::size_t piece = std::min(want - copied, held.capacity - pos);
+    std::size_t n = piece;
+    if (const void* iac = std::memchr(run, IAC, n)) n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(iac) - run);
+    if (crSpecial) {
+      if (const void* cr = std::memchr(run, CR, n)) n = static_cast<std::size_t>(static_cast<const std::uint8_t*>(cr) - run);
+    }
+    std::memcpy(out + copied, run, n);
+    copied += n;
+    if (n < piece) break;
+  }
+  return copied;
 }
 
 }  // namespace
@@ -100,8 +125,9 @@ TFilterResult TTelnetState::FilterInput(const THeldBytes& held, std::uint8_t* ou
       out[delivered++] = CR;
       i += held[i + 1] == NUL ? 2 : 1;
     } else {
-      out[delivered++] = b;
-      ++i;
+      const std::size_t n = CopyOrdinaryRun(held, i, out + delivered, room - delivered, !binaryMode_);
+      delivered += n;
+      i += n;
     }
   }
   return {i, delivered};

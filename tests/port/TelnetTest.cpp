@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <vector>
 
 using namespace telnet;
@@ -179,6 +181,88 @@ INSTANTIATE_TEST_SUITE_P(Telnet, TelnetEscape,
                                            EscapeCase{"CrBeforeOtherGetsNul", false, {13, 65}, {13, 0, 65}},
                                            EscapeCase{"BinaryCrIsPlain", true, {13, 65}, {13, 65}},
                                            EscapeCase{"TrailingCrGetsNul", false, {'a', 13}, {'a', 13, 0}}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// Everything the filter produces for a stream: delivered bytes, answers, log, the bytes left held.
+struct FilterRun {
+  Bytes delivered;
+  Bytes answers;
+  std::vector<std::pair<TTelnetLogSubtype, std::uint32_t>> log;
+  std::size_t leftHeld = 0;
+  bool binary = false;
+  bool operator==(const FilterRun&) const = default;
+};
+
+// Pushes the stream in cuts of cut() bytes into a ring of the given capacity and filters after each
+// push into room() bytes of output, until the stream is in and nothing more moves.
+template <typename Cut, typename Room>
+FilterRun RunFilter(const Bytes& stream, std::size_t capacity, Cut cut, Room room) {
+  TTelnetState state;
+  RecordingSink sink;
+  Ring ring(capacity);
+  FilterRun run;
+  std::size_t at = 0;
+  for (int idle = 0; idle < 3;) {
+    const std::size_t want = std::min(stream.size() - at, cut());
+    at += ring.Push(Bytes(stream.begin() + static_cast<long>(at), stream.begin() + static_cast<long>(at + want)));
+    const std::size_t before = ring.count;
+    Bytes out = ring.Filter(state, sink, room());
+    run.delivered.insert(run.delivered.end(), out.begin(), out.end());
+    idle = at == stream.size() && ring.count == before ? idle + 1 : 0;
+  }
+  run.answers = sink.sent;
+  run.log = sink.log;
+  run.leftHeld = ring.count;
+  run.binary = state.BinaryMode();
+  return run;
+}
+
+// A stream of text runs mixed with every kind of sequence the filter treats specially.
+Bytes RandomTelnetStream(std::mt19937& rng, std::size_t pieces) {
+  const std::vector<Bytes> specials = {{255, 255},      {255, 253, 1},  {255, 251, 0},     {255, 252, 0},
+                                       {255, 241},      {13, 10},       {13, 0},           {13, 'q'},
+                                       {255, 250, 24, 1, 255, 240},     {255, 254, 3},     {255, 251, 3}};
+  Bytes s;
+  for (std::size_t i = 0; i < pieces; ++i) {
+    if (rng() % 3 == 0) {
+      const Bytes& b = specials[rng() % specials.size()];
+      s.insert(s.end(), b.begin(), b.end());
+    } else {
+      for (std::size_t n = rng() % 40; n > 0; --n) s.push_back(static_cast<std::uint8_t>(rng() % 256 == 255 ? 'z' : rng() % 255));
+    }
+  }
+  s.push_back('.');  // nothing pending at the end
+  return s;
+}
+
+struct SplitCase {
+  const char* name;
+  std::size_t capacity;
+  std::size_t maxCut;   // arrivals of 1..maxCut bytes
+  std::size_t maxRoom;  // output room of 1..maxRoom bytes
+};
+
+class TelnetFilterSplits : public ::testing::TestWithParam<SplitCase> {};
+
+// However the stream is cut, wrapped in the ring or limited in room, the result is that of feeding
+// it one byte at a time.
+TEST_P(TelnetFilterSplits, SameResultAsOneByteAtATime) {
+  const SplitCase& c = GetParam();
+  std::mt19937 rng(17);
+  for (int round = 0; round < 200; ++round) {
+    const Bytes stream = RandomTelnetStream(rng, 1 + rng() % 60);
+    const FilterRun byByte = RunFilter(stream, 64, [] { return std::size_t{1}; }, [] { return std::size_t{1000}; });
+    const FilterRun split = RunFilter(stream, c.capacity, [&] { return 1 + rng() % c.maxCut; },
+                                      [&] { return 1 + rng() % c.maxRoom; });
+    ASSERT_EQ(split, byByte) << c.name << " round " << round;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Telnet, TelnetFilterSplits,
+                         ::testing::Values(SplitCase{"WholeArrivalsBigRoom", 4096, 4096, 8192},
+                                           SplitCase{"SmallRingWrapsOften", 16, 16, 64},
+                                           SplitCase{"OddRingTinyRoom", 13, 9, 3},
+                                           SplitCase{"MidSizedCuts", 257, 100, 300}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
