@@ -86,8 +86,12 @@ class TTestDevice : public TQsBaseDispatcher {
     return escapeResult;
   }
   int DeviceFlush(int queue) override {
-    std::lock_guard guard(recordLock_);
-    flushes.push_back(queue);
+    {
+      // Not held while the output lock is taken: the dispatcher calls DeviceEscape, which takes
+      // this lock, with its own locks held (a lock-order cycle ThreadSanitizer reports).
+      std::lock_guard guard(recordLock_);
+      flushes.push_back(queue);
+    }
     if (queue == 1) Drain();
     if (queue == 0) {
       Guard out(OutputLock());

@@ -255,6 +255,7 @@ TEST_F(PortLifecycle, UnregisteringRemovesEveryRecordOfThatMethodWhateverItsObje
   EXPECT_EQ(port.UserCount(), 1);
   port.SetOpen(true);
   EXPECT_EQ(log, std::vector<std::string>{"other b"});
+  port.SetOpen(false);  // the close is told to b too: while b and the log still exist
 }
 
 // ---- The trigger set across a close ------------------------------------------------------------------

@@ -162,10 +162,11 @@ TEST(Changes, DestructionIsReportedAndRemovedObserversHearNothing) {
   const auto formAddress = reinterpret_cast<std::uintptr_t>(static_cast<const ui::TControl*>(form.get()));
   const auto labelAddress = reinterpret_cast<std::uintptr_t>(static_cast<const ui::TControl*>(&label));
   RecordingObserver first;
+  // Outlives the block: first is told again (the destructions) after it.
+  RecordingObserver* leaving = &first;
   {
     RecordingObserver second;
     // An observer that leaves while it is told: the one after it is still told this change.
-    RecordingObserver* leaving = &first;
     first.onChange = [&leaving] {
       if (leaving != nullptr) ui::RemoveChangeObserver(leaving);
       leaving = nullptr;
