@@ -297,7 +297,7 @@ void TQsDataPacketManager::Deliver(TQsDataPacket& packet, std::size_t size, bool
   const std::uint64_t epoch = bufferEpoch_;
   const auto stillHere = [&] { return *alive && packet.manager_ == this && !retired_; };
   if (packet.OnPacket) Call([&] { packet.OnPacket(&packet, data, static_cast<int>(length)); });
-  if (packet.OnStringPacket && stillHere()) Call([&] { packet.OnStringPacket(&packet, text); });
+  if (stillHere() && packet.OnStringPacket) Call([&] { packet.OnStringPacket(&packet, text); });
   if (!retired_ && epoch == bufferEpoch_) RemoveFront(begin + size);
   if (stillHere() && packet.autoEnable_) {
     packet.enabled_ = true;
