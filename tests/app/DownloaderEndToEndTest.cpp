@@ -26,6 +26,7 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/ScriptServer.h"
 
 namespace {
 
@@ -224,45 +225,14 @@ INSTANTIATE_TEST_SUITE_P(Servers, Downloader, testing::Values(Kind::Pyftpdlib, K
                          });
 
 // A pyftpdlib server whose listing holds the given names (tests/app/listing-server.py).
-class ListingServer {
- public:
-  ListingServer(const std::string& root, const std::vector<std::string>& names) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 1);
-      std::vector<std::string> args = {"/usr/bin/python3", QS_TEST_SOURCE_DIR "/listing-server.py", "--root", root};
-      for (const std::string& n : names) {
-        args.push_back("--name");
-        args.push_back(n);
-      }
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string line;
-    char c;
-    pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-    close(fds[0]);
-    if (line.rfind("READY ", 0) == 0) port_ = std::stoi(line.substr(6));
+std::vector<std::string> ListingServerArgs(const std::string& root, const std::vector<std::string>& names) {
+  std::vector<std::string> args = {"/usr/bin/python3", QS_TEST_SOURCE_DIR "/listing-server.py", "--root", root};
+  for (const std::string& n : names) {
+    args.push_back("--name");
+    args.push_back(n);
   }
-  ~ListingServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  int Port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
+  return args;
+}
 
 TEST(DownloaderNames, NamesThatWouldLeaveTheDownloadFolderAreRefusedAndSkipped) {
   const std::string root = ftpserver::MakeTempDir("qs-e2e-root-");
@@ -271,7 +241,7 @@ TEST(DownloaderNames, NamesThatWouldLeaveTheDownloadFolderAreRefusedAndSkipped) 
   ftpserver::WriteFile(root + "/evil", "evil\n");
   ftpserver::WriteFile(root + "/ORV_program/a/b", "nested\n");
   {
-    ListingServer server(root, {"../evil", "a/b", "good.dat"});
+    testsupport::ScriptServer server(ListingServerArgs(root, {"../evil", "a/b", "good.dat"}));
     QS_NEEDS_REAL_PEER(server.Port() != 0, "pyftpdlib is not available (package python3-pyftpdlib)");
     const ProgramResult r = e2e::RunDownloader({"ORV", "E"}, {{"QUILLSTAGE_FTP_SERVER", "127.0.0.1:" + std::to_string(server.Port())},
                                                               {"QUILLSTAGE_DRIVE_C", driveC}});

@@ -20,6 +20,7 @@
 
 #include "tests/app/DownloaderProcess.h"
 #include "tests/support/FtpServers.h"
+#include "tests/support/ScriptServer.h"
 
 namespace {
 
@@ -34,42 +35,10 @@ const std::vector<std::pair<std::string, std::string>> kFiles = {
 };
 
 // The fault server on a port of its own, for one row.
-class FaultServer {
- public:
-  FaultServer(const std::string& root, const std::string& step, const std::string& fault) {
-    int fds[2];
-    if (pipe2(fds, O_CLOEXEC) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
-      dup2(fds[1], 1);
-      std::vector<std::string> args = {"/usr/bin/python3", QS_TEST_SOURCE_DIR "/fault-server.py", "--root", root,
-                                       "--step", step, "--fault", fault};
-      std::vector<char*> argv;
-      for (std::string& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(argv[0], argv.data());
-      _exit(127);
-    }
-    close(fds[1]);
-    std::string line;
-    char c;
-    pollfd p{fds[0], POLLIN, 0};
-    while (poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') line += c;
-    close(fds[0]);
-    if (line.rfind("READY ", 0) == 0) port_ = std::stoi(line.substr(6));
-  }
-  ~FaultServer() {
-    if (pid_ > 0) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  int Port() const { return port_; }
-
- private:
-  pid_t pid_ = -1;
-  int port_ = 0;
-};
+testsupport::ScriptServer StartFaultServer(const std::string& root, const std::string& step, const std::string& fault) {
+  return testsupport::ScriptServer({"/usr/bin/python3", QS_TEST_SOURCE_DIR "/fault-server.py", "--root", root, "--step",
+                                    step, "--fault", fault});
+}
 
 // What a step's failure takes with it.
 struct StepCase {
@@ -116,7 +85,7 @@ RowResult RunRow(const StepCase& c, const std::string& fault) {
   const std::string driveC = ftpserver::MakeTempDir("qs-fault-c-");
   for (const auto& [name, bytes] : kFiles) ftpserver::WriteFile(root + "/ORV_program/" + name, bytes);
   {
-    FaultServer server(root, c.step, fault);
+    testsupport::ScriptServer server = StartFaultServer(root, c.step, fault);
     if (server.Port() == 0) {
       row.run.err = "the fault server did not start";
     } else {
