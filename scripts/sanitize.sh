@@ -26,11 +26,13 @@ configure() {
     -DCMAKE_EXE_LINKER_FLAGS="$flags" -DCMAKE_SHARED_LINKER_FLAGS="$flags" >/dev/null
 }
 
+# No strict_string_checks: libxkbcommon-x11 (under Qt's X11 plugin) hands strndup buffers that
+# are not NUL-terminated, which strndup allows but that option reports.
 run_asan() {
   local dir=$root/build-asan
   configure "$dir" "-O1 -g -fno-omit-frame-pointer -fsanitize=address,undefined -fno-sanitize-recover=all"
   cmake --build "$dir" -j"$jobs"
-  ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1:check_initialization_order=1" \
+  ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:detect_stack_use_after_return=1:check_initialization_order=1" \
   LSAN_OPTIONS="suppressions=$root/scripts/sanitizers/lsan.supp:print_suppressions=0" \
   UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
     ctest --test-dir "$dir" --output-on-failure --timeout 600 -j"$jobs"
