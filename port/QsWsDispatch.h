@@ -92,6 +92,8 @@ class TWsConnection : public platform::TComponent, private telnet::TTelnetSink {
   TSocket ClosedSocket() const { return closedSocket_; }
   // Everything the peer sent has left the socket and the receive ring.
   bool Drained() const { return atEnd_ && receiveRing_.Empty(); }
+  // Nothing more will come from the socket (bytes may still wait in the receive ring).
+  bool AtEnd() const { return atEnd_; }
   // Ready for the next peer (server mode) once the last one's close is told.
   void ClearPeerClosed() {
     peerClosed_ = atEnd_ = false;

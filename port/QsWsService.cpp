@@ -111,7 +111,10 @@ void TQsWinsockDispatcher::FollowUp(std::size_t heldBefore) {
   const std::size_t held = c->ReceiveRing().Count();
   // An application that leaves the input ring full reads no more: its peer's close is not held up.
   const bool stuck = InFull() && held > 0 && held >= heldBefore;
-  if (c->PeerClosed() && (c->Drained() || stuck)) {
+  // Bytes the receive filter holds back for a sequence that the closed peer will never finish (a
+  // lone CR as its last byte) cannot be delivered by any later pass: they do not hold up the close.
+  const bool unfinished = c->AtEnd() && held > 0 && held >= heldBefore;
+  if (c->PeerClosed() && (c->Drained() || stuck || unfinished)) {
     // Everything the peer sent has been offered to the handlers: now its close is told.
     DeviceSocket().FinishDisconnect(c);
     return;

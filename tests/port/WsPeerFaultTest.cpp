@@ -135,6 +135,31 @@ TEST(WsPeerCloseUnread, ClosesWithTheInputRingFull) {
   EXPECT_EQ(s.port->disconnects, 1);
 }
 
+// A telnet peer whose last byte is a lone CR (the filter waits for what follows a CR) and that
+// then closes: the close is still told, after the bytes before the CR.
+TEST(WsPeerCloseAfterLoneCr, TheCloseIsToldAfterTheDeliverableBytes) {
+  for (const char* last : {"230 ok\r", "\r"}) {
+    SCOPED_TRACE(last);
+    auto port = std::make_unique<FaultPort>();
+    port->SetTelnetMode(true);
+    std::uint16_t p = 0;
+    const int listener = peer::Listen(p);
+    port->SetServerAddress("127.0.0.1");
+    port->SetWsPort(std::to_string(p));
+    port->SetOpen(true);
+    const int conn = peer::Accept(listener);
+    ASSERT_TRUE(PumpUntil([&] { return port->connects == 1; }));
+    peer::Send(conn, last);
+    peer::Close(conn);
+    ASSERT_TRUE(PumpUntil([&] { return port->State() == psClosed; }, 5000)) << "the close was never told";
+    const std::string text(last);
+    EXPECT_EQ(port->received, text.substr(0, text.size() - 1));
+    EXPECT_EQ(port->disconnects, 1);
+    port.reset();
+    peer::Close(listener);
+  }
+}
+
 // ---- A connection ring larger than the dispatcher's input ring does not wait for the timer ----
 
 class WsLargeInBuffer : public ::testing::TestWithParam<std::size_t> {};
