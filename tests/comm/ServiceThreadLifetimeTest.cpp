@@ -12,30 +12,14 @@
 
 #include "TestDevice.h"
 #include "platform/Threads.h"
+#include "tests/support/ProcessProbe.h"
+#include "tests/support/Pump.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
-}
-
-template <typename Cond>
-bool Eventually(Cond cond, std::chrono::milliseconds limit = 3000ms) {
-  const auto start = std::chrono::steady_clock::now();
-  platform::TSyncEvent never(platform::TSyncEvent::rmManual);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() - start > limit) return false;
-    platform::WaitForAnyEventPumping({&never}, 5);
-  }
-  return true;
-}
+using testpump::Eventually;
 
 enum class TFreer { kMainWhileHandlerRuns, kWindowHandler };
 
@@ -80,7 +64,7 @@ platform::LRESULT FreeingProc(platform::HWND hwnd, platform::UINT msg, platform:
 class FreeDuringAPass : public testing::TestWithParam<TCase> {};
 
 TEST_P(FreeDuringAPass, EndsPromptlyAndLeavesNothingBehind) {
-  const int descriptorsBefore = OpenDescriptors();
+  const int descriptorsBefore = probe::OpenDescriptorCount();
   TScene scene;
   gScene = &scene;
   scene.freer = GetParam().freer;
@@ -108,7 +92,7 @@ TEST_P(FreeDuringAPass, EndsPromptlyAndLeavesNothingBehind) {
   EXPECT_EQ(scene.calls.load(), 1);
   if (wnd != 0) platform::DestroyWindow(wnd);
   gScene = nullptr;
-  EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+  EXPECT_EQ(probe::OpenDescriptorCount(), descriptorsBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(ThreadedDispatcher, FreeDuringAPass,

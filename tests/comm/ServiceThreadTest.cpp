@@ -12,22 +12,13 @@
 #include "comm/QsDispatchThreads.h"
 #include "comm/QsExcept.h"
 #include "platform/Threads.h"
+#include "tests/support/Pump.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-// Waits for cond, handling the test thread's messages meanwhile.
-template <typename Cond>
-bool Eventually(Cond cond, std::chrono::milliseconds limit = 3000ms) {
-  const auto start = std::chrono::steady_clock::now();
-  platform::TSyncEvent never(platform::TSyncEvent::rmManual);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() - start > limit) return false;
-    platform::WaitForAnyEventPumping({&never}, 5);
-  }
-  return true;
-}
+using testpump::Eventually;
 
 class ServiceThreads : public testing::Test {
  protected:

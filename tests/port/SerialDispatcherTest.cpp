@@ -23,6 +23,7 @@
 #include "port/QsSelPort.h"
 #include "port/QsSerial.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/Pump.h"
 
 namespace {
 
@@ -30,17 +31,7 @@ using namespace std::chrono_literals;
 using testsupport::TPtyPair;
 using testsupport::TSerialFolder;
 
-// Waits for cond, handling the test thread's messages meanwhile.
-template <typename Cond>
-bool Eventually(Cond cond, std::chrono::milliseconds limit = 5000ms) {
-  const auto start = std::chrono::steady_clock::now();
-  platform::TSyncEvent never(platform::TSyncEvent::rmManual);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() - start > limit) return false;
-    platform::WaitForAnyEventPumping({&never}, 5);
-  }
-  return true;
-}
+using testpump::Eventually;
 
 // Runs call on another thread; false when it has not returned within limit (a hang).
 template <typename Call>

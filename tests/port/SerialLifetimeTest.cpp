@@ -17,6 +17,8 @@
 #include "platform/Threads.h"
 #include "port/QsSerial.h"
 #include "tests/support/PtyPair.h"
+#include "tests/support/ProcessProbe.h"
+#include "tests/support/Pump.h"
 
 namespace {
 
@@ -24,25 +26,7 @@ using namespace std::chrono_literals;
 using testsupport::TPtyPair;
 using testsupport::TSerialFolder;
 
-template <typename Cond>
-bool Eventually(Cond cond, std::chrono::milliseconds limit = 5000ms) {
-  const auto start = std::chrono::steady_clock::now();
-  platform::TSyncEvent never(platform::TSyncEvent::rmManual);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() - start > limit) return false;
-    platform::WaitForAnyEventPumping({&never}, 5);
-  }
-  return true;
-}
-
-int OpenDescriptors() {
-  int count = 0;
-  if (DIR* dir = opendir("/proc/self/fd")) {
-    while (readdir(dir) != nullptr) ++count;
-    closedir(dir);
-  }
-  return count;
-}
+using testpump::Eventually;
 
 double ProcessCpuSeconds() {
   timespec ts{};
@@ -125,7 +109,7 @@ TEST_P(SerialLifetime, ActingInsideAnEventLeavesAWorkingPort) {
   const TCase& c = GetParam();
   TPtyPair pty;
   folder.Link(1, pty.PortPath());
-  const int descriptorsBefore = OpenDescriptors();
+  const int descriptorsBefore = probe::OpenDescriptorCount();
   {
     TScene scene;
     scene.event = c.event;
@@ -164,7 +148,7 @@ TEST_P(SerialLifetime, ActingInsideAnEventLeavesAWorkingPort) {
     platform::DestroyWindow(wnd);
     gScene = nullptr;
   }
-  EXPECT_EQ(OpenDescriptors(), descriptorsBefore);
+  EXPECT_EQ(probe::OpenDescriptorCount(), descriptorsBefore);
   // The next opener gets the port and its data.
   TQsWin32Dispatcher next(nullptr);
   ASSERT_EQ(Open(next), 0);
