@@ -63,8 +63,9 @@ void TGetUpdateFile::RegisterMethods() {
       {"Timer2Timer", &TGetUpdateFile::Timer2Timer},
       {"Timer3Timer", &TGetUpdateFile::Timer3Timer},
   };
-  for (const auto& [name, handler] : methods) {
-    RegisterMethod<platform::TComponent*>(name, [this, handler](platform::TComponent* sender) { (this->*handler)(sender); });
+  for (const auto& entry : methods) {
+    const auto handler = entry.second;  // a named copy: clang 14 cannot capture a structured binding
+    RegisterMethod<platform::TComponent*>(entry.first, [this, handler](platform::TComponent* sender) { (this->*handler)(sender); });
   }
 }
 

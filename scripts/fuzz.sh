@@ -7,7 +7,9 @@
 #   scripts/fuzz.sh campaign seconds [target...]  fuzz the given targets (default: all) one after
 #                                              another for the given seconds each, keeping the grown
 #                                              corpus in $QS_FUZZ_CORPUS (default ~/.cache/quillstage-fuzz)
-#                                              and the executions per target in its campaign.log
+#                                              and the executions per target in its campaign.log;
+#                                              QS_FUZZ_RUNS ends a target earlier, after that many
+#                                              executions
 #   scripts/fuzz.sh replay FILE...             run one target's inputs: the target is the name of
 #                                              the folder holding each file (as in fuzz/regressions/)
 # QS_FUZZ_BUILD names the build folder (default build-fuzz); QS_FUZZ_JOBS the parallel compile jobs.
@@ -78,7 +80,7 @@ case "$mode" in
       mapfile -t dirs < <(seeds "$t")
       mkdir -p "$store/$t"
       # shellcheck disable=SC2046
-      nice -n 19 "$build/fuzz/$t" -max_total_time="$seconds" -max_len=8192 -print_final_stats=1 -artifact_prefix="$store/artifacts/$t-" \
+      nice -n 19 "$build/fuzz/$t" -max_total_time="$seconds" -runs="${QS_FUZZ_RUNS:--1}" -max_len=8192 -print_final_stats=1 -artifact_prefix="$store/artifacts/$t-" \
         $(dict_args "$t") "$store/$t" "${dirs[@]}" >"$store/$t.log" 2>&1 || echo "$t: finding, see $store/artifacts"
       runs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$store/$t.log" | grep -oE '[0-9]+$' || echo '?')
       echo "$(date -u +%FT%TZ) $t ${seconds}s executions=$runs corpus=$(ls "$store/$t" | wc -l)" | tee -a "$store/campaign.log"
