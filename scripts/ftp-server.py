@@ -7,7 +7,7 @@ import argparse
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
 
 
@@ -21,13 +21,15 @@ def main():
     parser.add_argument("--greeting", action="append", default=[],
                         help="extra greeting line, sent as 220-TEXT before the banner (repeatable)")
     parser.add_argument("--write", action="store_true", help="allow uploads and changes")
+    parser.add_argument("--tls-cert", default="", help="PEM certificate: TLS required on every connection")
+    parser.add_argument("--tls-key", default="", help="PEM key of --tls-cert")
     args = parser.parse_args()
 
     authorizer = DummyAuthorizer()
     authorizer.add_user(args.user, args.password, homedir=args.root,
                         perm="elradfmw" if args.write else "elr")
 
-    class Handler(FTPHandler):
+    class Handler(TLS_FTPHandler if args.tls_cert else FTPHandler):
         banner = "Quillstage test server ready."
         auth_failed_timeout = 0
 
@@ -36,6 +38,11 @@ def main():
                 self.push("220-%s\r\n" % line)
 
     Handler.authorizer = authorizer
+    if args.tls_cert:
+        Handler.certfile = args.tls_cert
+        Handler.keyfile = args.tls_key
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
     if args.passive:
         low, high = (int(x) for x in args.passive.split("-"))
         Handler.passive_ports = range(low, high + 1)

@@ -100,6 +100,9 @@ std::unique_ptr<Server> Server::Start(Kind kind, const Options& options, std::st
       argv.push_back("--greeting");
       argv.push_back(line);
     }
+    if (!options.tlsCertificate.empty()) {
+      argv.insert(argv.end(), {"--tls-cert", options.tlsCertificate, "--tls-key", options.tlsKey});
+    }
     int pipeFds[2];
     if (pipe2(pipeFds, O_CLOEXEC) != 0) return nullptr;
     server->pid_ = Spawn(argv, pipeFds[1], log);
@@ -152,6 +155,13 @@ std::unique_ptr<Server> Server::Start(Kind kind, const Options& options, std::st
                         << "\nconnect_from_port_20=NO\ndelay_failed_login=0\nseccomp_sandbox=NO\n"
                            "userlist_enable=NO\nvsftpd_log_file="
                         << server->workDir_ << "/vsftpd.log\n";
+  if (!options.tlsCertificate.empty()) {
+    // Data connections must take up the control connection's TLS session (vsftpd's default).
+    std::ofstream(config, std::ios::app) << "ssl_enable=YES\nrsa_cert_file=" << options.tlsCertificate
+                                         << "\nrsa_private_key_file=" << options.tlsKey
+                                         << "\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
+                                            "require_ssl_reuse=YES\nssl_ciphers=HIGH\n";
+  }
   chmod(config.c_str(), 0600);
   server->pid_ = Spawn({"/usr/sbin/vsftpd", config}, -1, log);
   for (int i = 0; i < 200 && !Accepts(server->port_); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -17,6 +17,10 @@ struct Options {
   std::string user = "kwmoro";
   std::string password = "qk47ze19";
   std::vector<std::string> greeting;  // extra greeting lines (pyftpdlib only)
+  // PEM files of the server's certificate and key: when set, the server requires TLS on the
+  // control connection and on every data connection.
+  std::string tlsCertificate;
+  std::string tlsKey;
 };
 
 class Server {
