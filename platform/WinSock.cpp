@@ -11,6 +11,7 @@
 #include <string>
 
 #include "platform/WinSockAsync.h"
+#include "platform/WinSockFilter.h"
 
 namespace platform::ws {
 namespace {
@@ -273,6 +274,13 @@ int connect(SOCKET s, const sockaddr* name, int namelen) {
 int recv(SOCKET s, char* buf, int len, int flags) {
   if (!Started()) return SOCKET_ERROR;
   if (len < 0) return Fail(WSAEFAULT);
+  if (auto layer = filter::Find(s)) {
+    const int n = layer->Recv(s, buf, len);
+    async::OnReceive(s);
+    // Bytes the layer holds are not in the descriptor: only the layer knows to tell of them.
+    if (layer->HoldsInput()) async::OnReadPending(s);
+    return n;
+  }
   int native = (flags & MSG_PEEK ? native::kMsgPeek : 0) | (flags & MSG_OOB ? native::kMsgOob : 0);
   ssize_t n = ::recv(Fd(s), buf, static_cast<size_t>(len), native);
   int error = errno;
@@ -297,6 +305,7 @@ int recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* froml
 int send(SOCKET s, const char* buf, int len, int flags) {
   if (!Started()) return SOCKET_ERROR;
   if (len < 0) return Fail(WSAEFAULT);
+  if (auto layer = filter::Find(s)) return layer->Send(s, buf, len);
   ssize_t n = ::send(Fd(s), buf, static_cast<size_t>(len), MSG_NOSIGNAL | (flags & MSG_OOB ? native::kMsgOob : 0));
   if (n >= 0) return static_cast<int>(n);
   int error = errno;
@@ -321,12 +330,14 @@ int shutdown(SOCKET s, int how) {
   if (!Started()) return SOCKET_ERROR;
   int native = how == SD_RECEIVE ? SHUT_RD : how == SD_SEND ? SHUT_WR : how == SD_BOTH ? SHUT_RDWR : -1;
   if (native < 0) return Fail(WSAEINVAL);
+  if (auto layer = filter::Find(s)) layer->Shutdown(s, how);
   return ::shutdown(Fd(s), native) == 0 ? 0 : FailErrno();
 }
 
 int closesocket(SOCKET s) {
   if (!Started()) return SOCKET_ERROR;
   async::OnClose(s);
+  filter::Detach(s);
   return ::close(Fd(s)) == 0 ? 0 : FailErrno();
 }
 

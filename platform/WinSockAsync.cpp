@@ -194,6 +194,14 @@ void OnReceive(SOCKET s) {
   });
 }
 
+void OnReadPending(SOCKET s) {
+  Update(s, [s](State& st, std::vector<Notice>& out) {
+    if (!st.connected || !st.readArmed) return;
+    Queue(out, st, s, FD_READ);
+    st.readArmed = false;
+  });
+}
+
 void OnSendBlocked(SOCKET s) {
   Update(s, [](State& st, std::vector<Notice>&) { st.writeBlocked = true; });
 }

@@ -9,6 +9,7 @@ namespace platform::ws::async {
 void Select(SOCKET s, HWND hwnd, UINT msg, long events);
 void Cancel(SOCKET s);
 void OnReceive(SOCKET s);                   // re-enables FD_READ
+void OnReadPending(SOCKET s);               // FD_READ at once: a layer above the descriptor holds bytes
 void OnSendBlocked(SOCKET s);               // FD_WRITE once room returns
 void OnConnectStarted(SOCKET s, bool done);  // done: the connect completed at once
 void OnListen(SOCKET s);
