@@ -18,7 +18,10 @@ bool MatchDataByte(std::int32_t* partial, std::uint8_t b, int len, bool ignoreCa
         } else {
           ++partial[i];
         }
-      } else if (pattern[0] == b) {
+      } else if (pattern[0] == b && !started) {
+        // One counter takes up the match that may start with this byte; a second one would track
+        // the same bytes twice, and once every counter held the same match, a match starting
+        // later found no counter left (a run of "aba" before "abacde" hid the "abacde").
         started = true;
         partial[i] = 1;
       } else {

@@ -27,7 +27,7 @@ bool PlainMatchByte(std::int32_t* partial, std::uint8_t b, int len, bool ignoreC
         } else {
           ++partial[i];
         }
-      } else if (pattern[0] == b) {
+      } else if (pattern[0] == b && !started) {
         started = true;
         partial[i] = 1;
       } else {

@@ -45,6 +45,8 @@ TEST(MatchDataByte, FindsOverlappingAndRestartedMatches) {
       {"abab", "abababab", false, {3, 7}},  // the match at 5 overlaps the one completed at 3 by two bytes
       {"cc", "cccc", false, {1, 2}},        // the restart taken on the second match's byte is cleared
       {"ABCDEFGHIJKLMNOPQRSTUV", "..ABCDEFGHIJKLMNOPQRSTUV", false, {23}},
+      // Every counter once took up the same "a" and then lost it together on a "b": found by fuzzing.
+      {"abacde", "abaabaabaabaabaababacde", false, {22}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << '"' << c.pattern << "\" in \"" << c.input << '"');
