@@ -40,6 +40,21 @@ void TQsDataScanner::Prepare(std::vector<TDataTrigger>& triggers) {
     ++distinctStarts_;
     onlyStart_ = b;
   }
+  useStates_ = false;
+  if (leftMatched_ || !states_.Fit(triggers)) return;
+  bool reset = false;
+  state_ = states_.Find(triggers, reset);
+  useStates_ = state_ != TDataScanStates::kUnknown;
+}
+
+void TQsDataScanner::SyncIdle() {
+  busy_ = 0;
+  std::vector<TDataTrigger>& triggers = *triggers_;
+  for (std::size_t k = 0; k < triggers.size(); ++k) {
+    const TDataTrigger& t = triggers[k];
+    idle_[k] = t.len != 0 && CountersIdle(t);
+    if (t.len != 0 && !idle_[k]) ++busy_;
+  }
 }
 
 int TQsDataScanner::SkipToStart(const std::uint8_t* bytes, int from, int count) const {
@@ -91,11 +106,65 @@ bool TQsDataScanner::StepByte(std::uint8_t b, int& longest) {
 }
 
 TDataScanStop TQsDataScanner::Scan(const std::uint8_t* bytes, int count) {
-  TDataScanStop stop;
   if (live_ == 0) {
+    TDataScanStop stop;
     stop.scanned = count;
     return stop;
   }
+  return useStates_ ? ScanStates(bytes, count) : ScanPlain(bytes, count);
+}
+
+TDataScanStop TQsDataScanner::ScanStates(const std::uint8_t* bytes, int count) {
+  TDataScanStop stop;
+  const std::uint32_t* steps = states_.Steps();
+  const std::uint8_t* classes = states_.Classes();
+  std::uint32_t s = state_;
+  std::uint32_t loaded = state_;  // the state whose counters the triggers hold
+  int i = 0;
+  while (i < count) {
+    if (s == TDataScanStates::kIdle) {
+      i = SkipToStart(bytes, i, count);
+      if (i == count) break;
+    }
+    const std::uint32_t next = steps[s + classes[bytes[i]]];
+    if (next != TDataScanStates::kUnknown) {
+      s = next;
+      ++i;
+      continue;
+    }
+    // A step not learnt yet, or one that completes a trigger: the plain matcher takes it.
+    states_.Load(s, *triggers_);
+    SyncIdle();
+    const std::uint8_t b = bytes[i++];
+    if (StepByte(b, stop.longest)) {
+      stop.hit = true;
+      // The triggers hold the counters now; the states resume at the next Prepare.
+      useStates_ = false;
+      stop.scanned = i;
+      return stop;
+    }
+    bool reset = false;
+    const std::uint32_t to = states_.Find(*triggers_, reset);
+    if (to == TDataScanStates::kUnknown) {
+      useStates_ = false;
+      TDataScanStop rest = ScanPlain(bytes + i, count - i);
+      rest.scanned += i;
+      return rest;
+    }
+    if (!reset) states_.Learn(s, b, to);  // a reset dropped the row of s
+    s = loaded = to;
+  }
+  if (s != loaded) {
+    states_.Load(s, *triggers_);
+    SyncIdle();
+  }
+  state_ = s;
+  stop.scanned = count;
+  return stop;
+}
+
+TDataScanStop TQsDataScanner::ScanPlain(const std::uint8_t* bytes, int count) {
+  TDataScanStop stop;
   int i = 0;
   while (i < count) {
     if (busy_ == 0 && !leftMatched_) {

@@ -123,6 +123,7 @@ struct TShape {
   std::string alphabet;  // of the patterns; the stream uses kAlphabet and, now and then, this
   bool startsHalfway;    // counters fed a random prefix, some triggers left matched
   bool clearsBetweenCuts;
+  std::size_t stateBytes = 0;  // the scanner's memory for learnt states (0: the usual)
 };
 
 class DataScanDifferential : public testing::TestWithParam<TShape> {};
@@ -148,7 +149,7 @@ TEST_P(DataScanDifferential, SameHitsAndCountersAsThePlainScan) {
     std::vector<TDataTrigger> plain = triggers, fast = triggers;
     std::string stream = RandomText(rng, rng() % 2000, rng() % 2 ? kAlphabet : shape.alphabet);
     std::vector<THit> plainHits, fastHits;
-    TQsDataScanner scanner;
+    TQsDataScanner scanner(shape.stateBytes);
     for (std::size_t at = 0; at < stream.size();) {
       const std::size_t cut = std::min(stream.size() - at, 1 + rng() % 300);
       const std::string chunk = stream.substr(at, cut);
@@ -177,7 +178,14 @@ INSTANTIATE_TEST_SUITE_P(
                     TShape{"two letters, overlapping", 6, 6, "aa", true, false},
                     TShape{"started halfway", 16, 8, "aAbc\r", true, false},
                     TShape{"flushed between cuts", 8, 8, "abAB", true, true},
-                    TShape{"bytes the stream rarely has", 16, 5, "\xE9\n", false, false}),
+                    TShape{"bytes the stream rarely has", 16, 5, "\xE9\n", false, false},
+                    // Patterns sharing first bytes that the stream is full of, so that matches are
+                    // in progress at most bytes.
+                    TShape{"frequent starts", 16, 6, "aaAb", false, false},
+                    TShape{"frequent starts, long patterns", 16, kMaxPatternLength, "aAa\r", true, false},
+                    TShape{"frequent starts, flushed", 16, 10, "aab", true, true},
+                    // Room for few states: the learnt ones are dropped and learnt again mid-stream.
+                    TShape{"frequent starts, little memory", 16, 8, "aAbB", true, false, 8 * 1024}),
     [](const testing::TestParamInfo<TShape>& info) {
       std::string name = info.param.name;
       std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
