@@ -17,6 +17,12 @@ bool StartsWith(const TDataTrigger& t, std::uint8_t b) {
 
 void TQsDataScanner::Prepare(std::vector<TDataTrigger>& triggers) {
   triggers_ = &triggers;
+  useStates_ = false;
+  if (triggers.empty()) {  // the usual case, on every pass: nothing to set up
+    live_ = busy_ = 0;
+    leftMatched_ = false;
+    return;
+  }
   idle_.resize(triggers.size());
   std::memset(starts_, 0, sizeof starts_);
   live_ = busy_ = 0;
@@ -40,7 +46,6 @@ void TQsDataScanner::Prepare(std::vector<TDataTrigger>& triggers) {
     ++distinctStarts_;
     onlyStart_ = b;
   }
-  useStates_ = false;
   if (leftMatched_ || !states_.Fit(triggers)) return;
   bool reset = false;
   state_ = states_.Find(triggers, reset);
