@@ -124,7 +124,31 @@ struct TShape {
   bool startsHalfway;    // counters fed a random prefix, some triggers left matched
   bool clearsBetweenCuts;
   std::size_t stateBytes = 0;  // the scanner's memory for learnt states (0: the usual)
+  bool changesTriggersBetweenCuts = false;  // as creating and deleting triggers does
 };
+
+// One edit of the trigger list, the same on both sides: a trigger made, deleted or replaced.
+void ChangeTriggers(std::mt19937& rng, const TShape& shape, std::vector<TDataTrigger>& plain,
+                    std::vector<TDataTrigger>& fast) {
+  const std::size_t len = 1 + rng() % static_cast<unsigned>(shape.maxPatternLen);
+  const TDataTrigger made = MakeTrigger(8 * (100 + static_cast<int>(rng() % 100)), RandomText(rng, len, shape.alphabet),
+                                        rng() % 2 == 0);
+  const std::size_t k = rng() % plain.size();
+  switch (rng() % 3) {
+    case 0:
+      plain.push_back(made);
+      fast.push_back(made);
+      break;
+    case 1:
+      if (plain.size() > 1) {
+        plain.erase(plain.begin() + static_cast<std::ptrdiff_t>(k));
+        fast.erase(fast.begin() + static_cast<std::ptrdiff_t>(k));
+      }
+      break;
+    default:
+      plain[k] = fast[k] = made;
+  }
+}
 
 class DataScanDifferential : public testing::TestWithParam<TShape> {};
 
@@ -156,6 +180,7 @@ TEST_P(DataScanDifferential, SameHitsAndCountersAsThePlainScan) {
       PlainScan(plain, chunk, at, plainHits);
       FastScan(scanner, fast, chunk, at, fastHits);
       at += cut;
+      if (shape.changesTriggersBetweenCuts && rng() % 2 == 0) ChangeTriggers(rng, shape, plain, fast);
       if (shape.clearsBetweenCuts && rng() % 3 == 0) {  // as a flush of the input does
         for (auto* set : {&plain, &fast})
           for (TDataTrigger& t : *set) std::fill(t.partial, t.partial + kMaxPatternLength, 0);
@@ -185,7 +210,9 @@ INSTANTIATE_TEST_SUITE_P(
                     TShape{"frequent starts, long patterns", 16, kMaxPatternLength, "aAa\r", true, false},
                     TShape{"frequent starts, flushed", 16, 10, "aab", true, true},
                     // Room for few states: the learnt ones are dropped and learnt again mid-stream.
-                    TShape{"frequent starts, little memory", 16, 8, "aAbB", true, false, 8 * 1024}),
+                    TShape{"frequent starts, little memory", 16, 8, "aAbB", true, false, 8 * 1024},
+                    // The same scanner after triggers were made, deleted or replaced mid-stream.
+                    TShape{"triggers changed between cuts", 8, 6, "aAb", true, false, 0, true}),
     [](const testing::TestParamInfo<TShape>& info) {
       std::string name = info.param.name;
       std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
