@@ -125,6 +125,7 @@ TDataScanStop TQsDataScanner::ScanStates(const std::uint8_t* bytes, int count) {
   const std::uint8_t* classes = states_.Classes();
   std::uint32_t s = state_;
   std::uint32_t loaded = state_;  // the state whose counters the triggers hold
+  std::uint32_t learnt = 0;
   int i = 0;
   while (i < count) {
     if (s == TDataScanStates::kIdle) {
@@ -146,8 +147,10 @@ TDataScanStop TQsDataScanner::ScanStates(const std::uint8_t* bytes, int count) {
       // The triggers hold the counters now; the states resume at the next Prepare.
       useStates_ = false;
       stop.scanned = i;
+      states_.Account(static_cast<std::uint32_t>(i), learnt);
       return stop;
     }
+    ++learnt;
     bool reset = false;
     const std::uint32_t to = states_.Find(*triggers_, reset);
     if (to == TDataScanStates::kUnknown) {
@@ -165,6 +168,7 @@ TDataScanStop TQsDataScanner::ScanStates(const std::uint8_t* bytes, int count) {
   }
   state_ = s;
   stop.scanned = count;
+  states_.Account(static_cast<std::uint32_t>(count), learnt);
   return stop;
 }
 

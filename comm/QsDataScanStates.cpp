@@ -11,6 +11,10 @@ constexpr std::size_t kSmallestBlock = 64 * 1024;
 constexpr std::size_t kLargestBlock = 256 * 1024;
 // Fewer states than this would be dropped and learnt again too often to gain anything.
 constexpr std::uint32_t kFewestStates = 16;
+// Learning is judged over windows of this many bytes; a window in which more than one byte in
+// kMostLearntShare needed learning gives the states up.
+constexpr std::uint64_t kJudgedBytes = 64 * 1024;
+constexpr std::uint64_t kMostLearntShare = 16;
 // The byte identities a trigger tells apart: its pattern's distinct bytes, and every other byte.
 constexpr int kIdentities = kMaxPatternLength + 1;
 constexpr std::uint8_t kZeroKey[512] = {};
@@ -61,8 +65,17 @@ bool TDataScanStates::Fit(const std::vector<TDataTrigger>& triggers) {
   BuildClasses(triggers);
   if (!Layout()) return false;
   Clear();
+  scanned_ = learnt_ = 0;
   usable_ = true;
   return true;
+}
+
+void TDataScanStates::Account(std::uint32_t scanned, std::uint32_t learnt) {
+  scanned_ += scanned;
+  learnt_ += learnt;
+  if (scanned_ < kJudgedBytes) return;
+  if (learnt_ * kMostLearntShare > scanned_) usable_ = false;
+  scanned_ = learnt_ = 0;
 }
 
 // Splits the bytes into classes, one trigger at a time: two bytes stay together while every

@@ -34,6 +34,10 @@ class TDataScanStates {
   // Writes a state's counters into the triggers.
   void Load(std::uint32_t state, std::vector<TDataTrigger>& triggers) const;
   void Learn(std::uint32_t from, std::uint8_t byte, std::uint32_t to) { steps_[from + classes_[byte]] = to; }
+  // Bytes scanned through the states, and how many of them had a step learnt. A set whose states
+  // do not settle (more than the block holds, so that learning never ends) is scanned the plain
+  // way until it changes: learning a step costs more than the plain matcher's step.
+  void Account(std::uint32_t scanned, std::uint32_t learnt);
 
   // The step table: steps[state + Classes()[byte]] is the next state or kUnknown. A state is the
   // offset of its row.
@@ -67,6 +71,8 @@ class TDataScanStates {
   std::uint32_t capacity_ = 0;   // states the block holds
   std::uint32_t count_ = 0;      // states held now
   std::uint32_t hashMask_ = 0;
+  std::uint64_t scanned_ = 0;    // bytes in the current judging window
+  std::uint64_t learnt_ = 0;
   std::uint32_t* steps_ = nullptr;  // capacity_ rows of classCount_ entries
   std::uint32_t* hash_ = nullptr;   // hashMask_ + 1 slots: state index + 1, or 0
   std::uint8_t* keys_ = nullptr;    // capacity_ keys of keyLen_ bytes

@@ -125,6 +125,8 @@ struct TShape {
   bool clearsBetweenCuts;
   std::size_t stateBytes = 0;  // the scanner's memory for learnt states (0: the usual)
   bool changesTriggersBetweenCuts = false;  // as creating and deleting triggers does
+  int rounds = 300;
+  std::size_t streamLimit = 2000;  // streams are shorter than this
 };
 
 // One edit of the trigger list, the same on both sides: a trigger made, deleted or replaced.
@@ -155,7 +157,7 @@ class DataScanDifferential : public testing::TestWithParam<TShape> {};
 TEST_P(DataScanDifferential, SameHitsAndCountersAsThePlainScan) {
   const TShape& shape = GetParam();
   std::mt19937 rng(20261209);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < shape.rounds; ++round) {
     std::vector<TDataTrigger> triggers;
     const int n = 1 + static_cast<int>(rng() % static_cast<unsigned>(shape.maxTriggers));
     for (int k = 0; k < n; ++k) {
@@ -171,7 +173,7 @@ TEST_P(DataScanDifferential, SameHitsAndCountersAsThePlainScan) {
         if (t.len != 0 && rng() % 5 == 0) t.matched = -1;
     }
     std::vector<TDataTrigger> plain = triggers, fast = triggers;
-    std::string stream = RandomText(rng, rng() % 2000, rng() % 2 ? kAlphabet : shape.alphabet);
+    std::string stream = RandomText(rng, rng() % shape.streamLimit, rng() % 2 ? kAlphabet : shape.alphabet);
     std::vector<THit> plainHits, fastHits;
     TQsDataScanner scanner(shape.stateBytes);
     for (std::size_t at = 0; at < stream.size();) {
@@ -212,7 +214,10 @@ INSTANTIATE_TEST_SUITE_P(
                     // Room for few states: the learnt ones are dropped and learnt again mid-stream.
                     TShape{"frequent starts, little memory", 16, 8, "aAbB", true, false, 8 * 1024},
                     // The same scanner after triggers were made, deleted or replaced mid-stream.
-                    TShape{"triggers changed between cuts", 8, 6, "aAb", true, false, 0, true}),
+                    TShape{"triggers changed between cuts", 8, 6, "aAb", true, false, 0, true},
+                    // Long streams through more states than the memory holds: the scanner gives the
+                    // states up midway and goes on the plain way.
+                    TShape{"states given up", 16, kMaxPatternLength, "ab", false, false, 16 * 1024, false, 6, 400000}),
     [](const testing::TestParamInfo<TShape>& info) {
       std::string name = info.param.name;
       std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
