@@ -1,5 +1,5 @@
 // The dispatcher's costs: the data-trigger scan per received byte with 1, 4 and 16 live triggers
-// (patterns whose first byte is rare in the input, and frequent),
+// (patterns whose first byte is rare in the input, frequent, or that follow the input for long),
 // filling the input ring and reading it back through a memory device, and one notification pass.
 #include <benchmark/benchmark.h>
 
@@ -54,11 +54,13 @@ class TMemoryDevice : public TQsBaseDispatcher {
   std::uint8_t text_[8192];
 };
 
-// Bytes go in, are scanned by N data triggers that never match, and are read out again.
-void BM_DataTriggerScan(benchmark::State& state) {
+// Bytes go in, are scanned by N data triggers that never match, and are read out again; the
+// triggers' patterns are pattern(i).
+template <typename Pattern>
+void ScanCost(benchmark::State& state, Pattern pattern) {
   TMemoryDevice d;
   d.OpenPort("mem", 115200, 0, 8, 1, 8192, 64, 0);
-  for (int i = 0; i < state.range(0); ++i) d.CreateDataTrigger("QUIT" + std::to_string(i), i % 2 == 0);
+  for (int i = 0; i < state.range(0); ++i) d.CreateDataTrigger(pattern(i), i % 2 == 0);
   std::uint8_t buf[4096];
   for (auto _ : state) {
     d.FillInputBuffer();
@@ -69,27 +71,27 @@ void BM_DataTriggerScan(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4096);
   state.counters["ns_per_byte"] =
       benchmark::Counter(static_cast<double>(state.iterations()) * 4096, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+// Patterns whose first byte the input never holds.
+void BM_DataTriggerScan(benchmark::State& state) {
+  ScanCost(state, [](int i) { return "QUIT" + std::to_string(i); });
 }
 BENCHMARK(BM_DataTriggerScan)->Arg(0)->Arg(1)->Arg(4)->Arg(16);
 
-// As above, but every pattern starts with 'e', three of every 17 received bytes: each of them
-// starts a partial match in every trigger that the next byte ends.
+// Every pattern starts with 'e', three of every 17 received bytes: each of them starts a partial
+// match in every trigger that the next byte ends.
 void BM_DataTriggerScanFrequentStarts(benchmark::State& state) {
-  TMemoryDevice d;
-  d.OpenPort("mem", 115200, 0, 8, 1, 8192, 64, 0);
-  for (int i = 0; i < state.range(0); ++i) d.CreateDataTrigger("eQUIT" + std::to_string(i), i % 2 == 0);
-  std::uint8_t buf[4096];
-  for (auto _ : state) {
-    d.FillInputBuffer();
-    while (d.CheckDataTriggers()) {
-    }
-    d.ReadBlock(buf, 4096);
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * 4096);
-  state.counters["ns_per_byte"] =
-      benchmark::Counter(static_cast<double>(state.iterations()) * 4096, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  ScanCost(state, [](int i) { return "eQUIT" + std::to_string(i); });
 }
 BENCHMARK(BM_DataTriggerScanFrequentStarts)->Arg(1)->Arg(4)->Arg(16);
+
+// Every pattern is the input's line less its first word, then its own end: each line takes every
+// trigger through a partial match of 12 bytes (and the shorter ones its repeated bytes start).
+void BM_DataTriggerScanLongPartials(benchmark::State& state) {
+  ScanCost(state, [](int i) { return "reply text\r\n#" + std::to_string(i); });
+}
+BENCHMARK(BM_DataTriggerScanLongPartials)->Arg(1)->Arg(4)->Arg(16);
 
 void BM_FillAndRead(benchmark::State& state) {
   TMemoryDevice d;

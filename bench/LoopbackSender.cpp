@@ -57,11 +57,12 @@ void SendBytes(int fd, std::size_t count) {
   }
 }
 
-std::size_t ReceiveBytes(int fd, std::size_t count) {
+std::size_t ReceiveBytes(int fd, std::size_t count, std::size_t readSize) {
   char buf[65536];
+  readSize = std::clamp<std::size_t>(readSize, 1, sizeof buf);
   std::size_t got = 0;
   while (got < count) {
-    const ssize_t n = recv(fd, buf, std::min(sizeof buf, count - got), 0);
+    const ssize_t n = recv(fd, buf, std::min(readSize, count - got), 0);
     if (n <= 0) break;
     got += static_cast<std::size_t>(n);
   }

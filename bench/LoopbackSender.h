@@ -13,8 +13,9 @@ int Accept(int listener);
 int Connect(std::uint16_t port);
 // Sends count bytes of a repeating pattern (blocking).
 void SendBytes(int fd, std::size_t count);
-// Receives until count bytes came or the peer closed; the number received.
-std::size_t ReceiveBytes(int fd, std::size_t count);
+// Receives until count bytes came or the peer closed, at most readSize (up to 64 KiB) per recv;
+// the number received.
+std::size_t ReceiveBytes(int fd, std::size_t count, std::size_t readSize = 65536);
 void Close(int fd);
 
 }  // namespace benchpeer

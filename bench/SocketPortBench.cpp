@@ -1,26 +1,31 @@
 // Bytes received through a socket port, read with ReadBlock from its avail handler, against a
-// plain recv loop on the same loopback in the same run. The figure is their ratio, printed last.
-#include <benchmark/benchmark.h>
-
+// plain recv loop on the same loopback. The cases run in interleaved rounds, so that a change of
+// the machine's load meets every case alike; each round gives each port case its ratio to that
+// round's plain loop, and the figures are the medians and the spread of those ratios.
+//   socket_bench [rounds] [MiB per case and round] [only the cases whose name holds this]
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <ctime>
 #include <functional>
-#include <map>
+#include <memory>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "bench/LoopbackSender.h"
 #include "port/QsWsPort.h"
 
 namespace {
 
-constexpr std::size_t kBytesPerRound = 8u << 20;
-
 class TBenchPort : public TQsCustomWinsockPort {
  public:
-  explicit TBenchPort(bool telnet) : TQsCustomWinsockPort(nullptr) {
+  TBenchPort(bool telnet, std::uint16_t inBufferSize) : TQsCustomWinsockPort(nullptr) {
     SetDeviceLayer(dlSocket);
     SetTelnetMode(telnet);
-    SetInBufferSize(8192);
+    SetInBufferSize(inBufferSize);
     OnSocketConnect = TPortNotifyEvent(this, &TBenchPort::Connected);
     SetOnDataAvailable(TTriggerAvailEvent(this, &TBenchPort::Avail));
   }
@@ -45,72 +50,119 @@ void PumpUntil(const std::function<bool()>& done) {
   }
 }
 
-void BM_SocketPortReadBlock(benchmark::State& state) {
-  std::uint16_t listenPort = 0;
-  const int listener = benchpeer::Listen(listenPort);
-  TBenchPort port(state.range(0) != 0);
-  port.SetServerAddress("127.0.0.1");
-  port.SetWsPort(std::to_string(listenPort));
-  port.SetOpen(true);
-  const int peer = benchpeer::Accept(listener);
-  PumpUntil([&] { return port.connected; });
-  for (auto _ : state) {
-    port.received = 0;
-    std::thread sender([peer] { benchpeer::SendBytes(peer, kBytesPerRound); });
-    PumpUntil([&] { return port.received >= kBytesPerRound; });
-    sender.join();
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytesPerRound));
-  port.SetOpen(false);
-  benchpeer::Close(peer);
-  benchpeer::Close(listener);
+double ThreadCpu() {
+  timespec t{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
 }
-// The sender's bytes hold no 255 and no 13, so the telnet filter delivers them all.
-BENCHMARK(BM_SocketPortReadBlock)->Arg(0)->Arg(1)->ArgName("telnet")->Unit(benchmark::kMillisecond)->UseRealTime();
 
-void BM_PlainRecv(benchmark::State& state) {
-  std::uint16_t listenPort = 0;
-  const int listener = benchpeer::Listen(listenPort);
-  const int client = benchpeer::Connect(listenPort);
-  const int peer = benchpeer::Accept(listener);
-  for (auto _ : state) {
-    std::thread sender([peer] { benchpeer::SendBytes(peer, kBytesPerRound); });
-    benchmark::DoNotOptimize(benchpeer::ReceiveBytes(client, kBytesPerRound));
-    sender.join();
-  }
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * kBytesPerRound));
-  benchpeer::Close(client);
-  benchpeer::Close(peer);
-  benchpeer::Close(listener);
+double Seconds(const std::function<void()>& run, double& cpu) {
+  const auto start = std::chrono::steady_clock::now();
+  const double cpuStart = ThreadCpu();
+  run();
+  cpu = ThreadCpu() - cpuStart;
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
-BENCHMARK(BM_PlainRecv)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// Keeps each run's bytes per second, to print the ratio once all have run.
-class TRatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      auto it = run.counters.find("bytes_per_second");
-      if (it != run.counters.end() && run.run_type == Run::RT_Iteration) rates[run.benchmark_name()] = it->second.value;
-    }
-    ConsoleReporter::ReportRuns(runs);
+// One loopback connection with a peer that sends; receive(bytes) takes them in.
+struct TCase {
+  explicit TCase(std::string caseName) : name(std::move(caseName)) {}
+  std::string name;
+  int peer = -1;
+  std::function<void(std::size_t)> receive;
+  std::vector<double> seconds;
+  std::vector<double> cpuSeconds;  // of the receiving thread
+
+  double Round(std::size_t bytes) {
+    std::thread sender([this, bytes] { benchpeer::SendBytes(peer, bytes); });
+    double cpu = 0;
+    const double s = Seconds([&] { receive(bytes); }, cpu);
+    sender.join();
+    seconds.push_back(s);
+    cpuSeconds.push_back(cpu);
+    return s;
   }
-  std::map<std::string, double> rates;
 };
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
-  TRatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  const auto plain = reporter.rates.find("BM_PlainRecv/real_time");
-  if (plain != reporter.rates.end() && plain->second > 0) {
-    for (const auto& [name, rate] : reporter.rates) {
-      if (name.rfind("BM_SocketPortReadBlock", 0) == 0)
-        std::printf("%s / plain recv = %.3f\n", name.c_str(), rate / plain->second);
+  const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 9;
+  const std::size_t bytes = (argc > 2 ? std::max(1, std::atoi(argv[2])) : 16) * std::size_t{1} << 20;
+  std::uint16_t listenPort = 0;
+  const int listener = benchpeer::Listen(listenPort);
+
+  TCase plain("plain recv");
+  const int client = benchpeer::Connect(listenPort);
+  plain.peer = benchpeer::Accept(listener);
+  plain.receive = [client](std::size_t n) { benchpeer::ReceiveBytes(client, n); };
+
+  // For reference: plain loops whose reads are no larger than the port's receive ring (its
+  // InBufferSize), the most one of its receives can take.
+  std::vector<TCase> cases;
+  std::vector<int> clients{client};
+  std::vector<int> peers;
+  for (const std::size_t readSize : {std::size_t{4096}, std::size_t{8192}}) {
+    const int fd = benchpeer::Connect(listenPort);
+    clients.push_back(fd);
+    TCase c("plain recv, " + std::to_string(readSize) + "-byte reads");
+    c.peer = benchpeer::Accept(listener);
+    peers.push_back(c.peer);
+    c.receive = [fd, readSize](std::size_t n) { benchpeer::ReceiveBytes(fd, n, readSize); };
+    cases.push_back(std::move(c));
+  }
+
+  // The sender's bytes hold no 255 and no 13, so the telnet filter delivers them all. 4096 is
+  // the port's default InBufferSize.
+  std::vector<std::unique_ptr<TBenchPort>> ports;
+  for (const std::uint16_t size : {std::uint16_t{4096}, std::uint16_t{8192}, std::uint16_t{65535}}) {
+    for (const bool telnet : {false, true}) {
+      auto port = std::make_unique<TBenchPort>(telnet, size);
+      port->SetServerAddress("127.0.0.1");
+      port->SetWsPort(std::to_string(listenPort));
+      port->SetOpen(true);
+      TCase c("port, telnet " + std::string(telnet ? "on " : "off") + ", InBufferSize " + std::to_string(size));
+      c.peer = benchpeer::Accept(listener);
+      peers.push_back(c.peer);
+      TBenchPort* p = port.get();
+      PumpUntil([p] { return p->connected; });
+      c.receive = [p](std::size_t n) {
+        p->received = 0;
+        PumpUntil([p, n] { return p->received >= n; });
+      };
+      ports.push_back(std::move(port));
+      cases.push_back(std::move(c));
     }
   }
-  benchmark::Shutdown();
+
+  if (argc > 3) std::erase_if(cases, [&](const TCase& c) { return c.name.find(argv[3]) == std::string::npos; });
+  std::vector<std::vector<double>> ratios(cases.size());
+  for (int r = 0; r < rounds; ++r) {
+    const double base = plain.Round(bytes);
+    for (std::size_t k = 0; k < cases.size(); ++k) ratios[k].push_back(base / cases[k].Round(bytes));
+  }
+
+  const double mib = static_cast<double>(bytes) / (1 << 20);
+  std::printf("%d rounds of %.0f MiB per case\n", rounds, mib);
+  // The receiving thread's CPU time tells the cost apart from waiting on a loaded machine.
+  std::printf("%-40s %8s %14s  %s\n", "case", "MiB/s", "recv CPU us/MiB", "/ plain recv: median (min-max)");
+  std::printf("%-40s %8.0f %14.0f\n", plain.name.c_str(), mib / Median(plain.seconds),
+              Median(plain.cpuSeconds) * 1e6 / mib);
+  for (std::size_t k = 0; k < cases.size(); ++k) {
+    const auto [lo, hi] = std::minmax_element(ratios[k].begin(), ratios[k].end());
+    std::printf("%-40s %8.0f %14.0f  %.3f (%.3f-%.3f)\n", cases[k].name.c_str(), mib / Median(cases[k].seconds),
+                Median(cases[k].cpuSeconds) * 1e6 / mib, Median(ratios[k]), *lo, *hi);
+  }
+  for (auto& port : ports) port->SetOpen(false);
+  for (const int fd : peers) benchpeer::Close(fd);
+  benchpeer::Close(plain.peer);
+  for (const int fd : clients) benchpeer::Close(fd);
+  benchpeer::Close(listener);
   return 0;
 }

@@ -17,6 +17,12 @@ bool StartsWith(const TDataTrigger& t, std::uint8_t b) {
 
 void TQsDataScanner::Prepare(std::vector<TDataTrigger>& triggers) {
   triggers_ = &triggers;
+  useStates_ = false;
+  if (triggers.empty()) {  // the usual case, on every pass: nothing to set up
+    live_ = busy_ = 0;
+    leftMatched_ = false;
+    return;
+  }
   idle_.resize(triggers.size());
   std::memset(starts_, 0, sizeof starts_);
   live_ = busy_ = 0;
@@ -39,6 +45,20 @@ void TQsDataScanner::Prepare(std::vector<TDataTrigger>& triggers) {
     if (!starts_[b]) continue;
     ++distinctStarts_;
     onlyStart_ = b;
+  }
+  if (leftMatched_ || !states_.Fit(triggers)) return;
+  bool reset = false;
+  state_ = states_.Find(triggers, reset);
+  useStates_ = state_ != TDataScanStates::kUnknown;
+}
+
+void TQsDataScanner::SyncIdle() {
+  busy_ = 0;
+  std::vector<TDataTrigger>& triggers = *triggers_;
+  for (std::size_t k = 0; k < triggers.size(); ++k) {
+    const TDataTrigger& t = triggers[k];
+    idle_[k] = t.len != 0 && CountersIdle(t);
+    if (t.len != 0 && !idle_[k]) ++busy_;
   }
 }
 
@@ -91,11 +111,69 @@ bool TQsDataScanner::StepByte(std::uint8_t b, int& longest) {
 }
 
 TDataScanStop TQsDataScanner::Scan(const std::uint8_t* bytes, int count) {
-  TDataScanStop stop;
   if (live_ == 0) {
+    TDataScanStop stop;
     stop.scanned = count;
     return stop;
   }
+  return useStates_ ? ScanStates(bytes, count) : ScanPlain(bytes, count);
+}
+
+TDataScanStop TQsDataScanner::ScanStates(const std::uint8_t* bytes, int count) {
+  TDataScanStop stop;
+  const std::uint32_t* steps = states_.Steps();
+  const std::uint8_t* classes = states_.Classes();
+  std::uint32_t s = state_;
+  std::uint32_t loaded = state_;  // the state whose counters the triggers hold
+  std::uint32_t learnt = 0;
+  int i = 0;
+  while (i < count) {
+    if (s == TDataScanStates::kIdle) {
+      i = SkipToStart(bytes, i, count);
+      if (i == count) break;
+    }
+    const std::uint32_t next = steps[s + classes[bytes[i]]];
+    if (next != TDataScanStates::kUnknown) {
+      s = next;
+      ++i;
+      continue;
+    }
+    // A step not learnt yet, or one that completes a trigger: the plain matcher takes it.
+    states_.Load(s, *triggers_);
+    SyncIdle();
+    const std::uint8_t b = bytes[i++];
+    if (StepByte(b, stop.longest)) {
+      stop.hit = true;
+      // The triggers hold the counters now; the states resume at the next Prepare.
+      useStates_ = false;
+      stop.scanned = i;
+      states_.Account(static_cast<std::uint32_t>(i), learnt);
+      return stop;
+    }
+    ++learnt;
+    bool reset = false;
+    const std::uint32_t to = states_.Find(*triggers_, reset);
+    if (to == TDataScanStates::kUnknown) {
+      useStates_ = false;
+      TDataScanStop rest = ScanPlain(bytes + i, count - i);
+      rest.scanned += i;
+      return rest;
+    }
+    if (!reset) states_.Learn(s, b, to);  // a reset dropped the row of s
+    s = loaded = to;
+  }
+  if (s != loaded) {
+    states_.Load(s, *triggers_);
+    SyncIdle();
+  }
+  state_ = s;
+  stop.scanned = count;
+  states_.Account(static_cast<std::uint32_t>(count), learnt);
+  return stop;
+}
+
+TDataScanStop TQsDataScanner::ScanPlain(const std::uint8_t* bytes, int count) {
+  TDataScanStop stop;
   int i = 0;
   while (i < count) {
     if (busy_ == 0 && !leftMatched_) {

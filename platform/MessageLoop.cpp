@@ -433,6 +433,8 @@ bool ThreadQueue::Watch(int fd, std::uint32_t events, DescriptorCallback callbac
 bool ThreadQueue::ModifyWatch(int fd, std::uint32_t events) {
   auto it = watches_.find(fd);
   if (it == watches_.end()) return false;
+  // Level-triggered: the same interest again changes nothing (a socket re-arms it on every receive).
+  if (it->second.events == events && it->second.inEpoll == (events != 0)) return true;
   it->second.events = events;
   return ApplyWatch(fd, it->second);
 }

@@ -247,9 +247,11 @@ class TQsWinsockDispatcher : public TQsBaseDispatcher {
   // One step of DeviceSetup: false when it failed with anything but would-block.
   bool SetupStepOk(int result);
   void RunTriggers();
+  // After a fill whose triggers ran: whether the pass fills again.
+  bool MayFillAgain(std::size_t heldBefore);
   // After a pass: a peer's close whose data has been read is told, and bytes the connection still
-  // holds get the next pass at once instead of at the next tick.
-  void FollowUp(std::size_t heldBefore);
+  // holds (or a pass cut short by its bound) get the next pass at once instead of at the next tick.
+  void FollowUp(std::size_t heldBefore, bool cut);
 
   bool inDispatch_ = false;
   TSockAddrIn remoteAddress_{};

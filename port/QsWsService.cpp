@@ -1,6 +1,8 @@
 // The Winsock dispatcher's service on the GUI thread: the 50 ms timer procedure, the "qsDispatch"
 // window that read notices are sent to, and DispatchEvents, which fills the input ring and runs
 // the trigger checks.
+#include <chrono>
+
 #include "comm/QsExcept.h"
 #include "platform/Application.h"
 #include "port/QsWsDispatch.h"
@@ -9,6 +11,13 @@ namespace {
 
 constexpr char kDispatchWindowClass[] = "qsDispatch";
 constexpr std::uint8_t kLogTypeError = 3;
+// A pass fills the input ring and runs the triggers again while the socket keeps delivering,
+// instead of leaving each fill (at most the input ring's size) to its own trip through the message
+// loop and the socket notices. Bounded, so that the loop's other messages, timers and connections
+// get their turn; a pass cut short by the bound is followed by the next one at once.
+constexpr int kMaxFillsPerPass = 32;
+constexpr std::chrono::milliseconds kMaxPassTime{4};
+constexpr int kFillsPerClockCheck = 4;
 
 // Clears a flag however the scope is left.
 class TFlagScope {
@@ -80,32 +89,51 @@ int TQsWinsockDispatcher::DispatchEvents(platform::UINT /*message*/, bool pollOn
   // A handler may free the port and with it this dispatcher: that waits for the pass to end.
   TQsDispatcherPin pin(*this);
   bool triggersRan = false;
+  bool cut = false;
   std::size_t heldBefore = 0;
   {
     TFlagScope inDispatch(inDispatch_);
-    if (!ClosePending()) {
+    const auto start = std::chrono::steady_clock::now();
+    for (int fill = 0; !ClosePending(); ++fill) {
       RefreshLineErrors();
       std::uint32_t inCount;
       {
         Guard out(OutputLock());
         inCount = StatusCounts().inCount;
       }
+      if (fill > 0 && inCount == 0) break;  // nothing more came: the pass ends as a single fill's would
       heldBefore = inCount;
       if (inCount > 0) FillInputBuffer();
       if (pollOnly || Dispatching()) {
         if (LogRecording()) AddLogEntry(kLogTypeError, 0, 0);
-      } else {
-        RunTriggers();
-        triggersRan = true;
+        break;
+      }
+      RunTriggers();
+      triggersRan = true;
+      if (ClosePending() || !MayFillAgain(heldBefore)) break;
+      // The clock is read every few fills only: it costs as much as a small fill's own work.
+      const bool late = fill % kFillsPerClockCheck == kFillsPerClockCheck - 1 &&
+                        std::chrono::steady_clock::now() - start >= kMaxPassTime;
+      if (fill + 1 == kMaxFillsPerPass || late) {
+        cut = true;
+        break;
       }
     }
   }
-  if (triggersRan && !ClosePending()) FollowUp(heldBefore);
+  if (triggersRan && !ClosePending()) FollowUp(heldBefore, cut);
   if (ClosePending()) ReleasePort();
   return 0;
 }
 
-void TQsWinsockDispatcher::FollowUp(std::size_t heldBefore) {
+bool TQsWinsockDispatcher::MayFillAgain(std::size_t heldBefore) {
+  TWsConnection* c = Connection();
+  if (c == nullptr || !c->LinkUp() || InFull()) return false;
+  // The fill moved bytes on (the input ring had room), and more may wait in the ring or the socket.
+  const std::size_t held = c->ReceiveRing().Count();
+  return held < heldBefore && (held > 0 || !c->AtEnd());
+}
+
+void TQsWinsockDispatcher::FollowUp(std::size_t heldBefore, bool cut) {
   TWsConnection* c = Connection();
   if (c == nullptr) return;
   const std::size_t held = c->ReceiveRing().Count();
@@ -119,10 +147,11 @@ void TQsWinsockDispatcher::FollowUp(std::size_t heldBefore) {
     DeviceSocket().FinishDisconnect(c);
     return;
   }
-  // The input ring takes at most its size per pass: while the connection still holds bytes (or a
-  // closed peer's last ones wait in the socket) and the pass moved some, the next follows at once.
+  // A pass takes a bounded number of fills: while the connection still holds bytes (or a closed
+  // peer's last ones wait in the socket, or the pass was cut short while bytes kept coming) and
+  // the pass moved some, the next follows at once.
   const bool moved = held < heldBefore;
-  const bool more = held > 0 || (c->PeerClosed() && !c->Drained());
+  const bool more = held > 0 || (c->PeerClosed() && !c->Drained()) || (cut && !c->AtEnd());
   if (more && moved && !InFull() && DispatcherWindow() != 0)
     platform::PostMessage(DispatcherWindow(), SocketMessage, static_cast<platform::WPARAM>(DeviceId()), 0);
 }

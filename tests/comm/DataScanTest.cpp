@@ -123,14 +123,41 @@ struct TShape {
   std::string alphabet;  // of the patterns; the stream uses kAlphabet and, now and then, this
   bool startsHalfway;    // counters fed a random prefix, some triggers left matched
   bool clearsBetweenCuts;
+  std::size_t stateBytes = 0;  // the scanner's memory for learnt states (0: the usual)
+  bool changesTriggersBetweenCuts = false;  // as creating and deleting triggers does
+  int rounds = 300;
+  std::size_t streamLimit = 2000;  // streams are shorter than this
 };
+
+// One edit of the trigger list, the same on both sides: a trigger made, deleted or replaced.
+void ChangeTriggers(std::mt19937& rng, const TShape& shape, std::vector<TDataTrigger>& plain,
+                    std::vector<TDataTrigger>& fast) {
+  const std::size_t len = 1 + rng() % static_cast<unsigned>(shape.maxPatternLen);
+  const TDataTrigger made = MakeTrigger(8 * (100 + static_cast<int>(rng() % 100)), RandomText(rng, len, shape.alphabet),
+                                        rng() % 2 == 0);
+  const std::size_t k = rng() % plain.size();
+  switch (rng() % 3) {
+    case 0:
+      plain.push_back(made);
+      fast.push_back(made);
+      break;
+    case 1:
+      if (plain.size() > 1) {
+        plain.erase(plain.begin() + static_cast<std::ptrdiff_t>(k));
+        fast.erase(fast.begin() + static_cast<std::ptrdiff_t>(k));
+      }
+      break;
+    default:
+      plain[k] = fast[k] = made;
+  }
+}
 
 class DataScanDifferential : public testing::TestWithParam<TShape> {};
 
 TEST_P(DataScanDifferential, SameHitsAndCountersAsThePlainScan) {
   const TShape& shape = GetParam();
   std::mt19937 rng(20261209);
-  for (int round = 0; round < 300; ++round) {
+  for (int round = 0; round < shape.rounds; ++round) {
     std::vector<TDataTrigger> triggers;
     const int n = 1 + static_cast<int>(rng() % static_cast<unsigned>(shape.maxTriggers));
     for (int k = 0; k < n; ++k) {
@@ -146,15 +173,16 @@ TEST_P(DataScanDifferential, SameHitsAndCountersAsThePlainScan) {
         if (t.len != 0 && rng() % 5 == 0) t.matched = -1;
     }
     std::vector<TDataTrigger> plain = triggers, fast = triggers;
-    std::string stream = RandomText(rng, rng() % 2000, rng() % 2 ? kAlphabet : shape.alphabet);
+    std::string stream = RandomText(rng, rng() % shape.streamLimit, rng() % 2 ? kAlphabet : shape.alphabet);
     std::vector<THit> plainHits, fastHits;
-    TQsDataScanner scanner;
+    TQsDataScanner scanner(shape.stateBytes);
     for (std::size_t at = 0; at < stream.size();) {
       const std::size_t cut = std::min(stream.size() - at, 1 + rng() % 300);
       const std::string chunk = stream.substr(at, cut);
       PlainScan(plain, chunk, at, plainHits);
       FastScan(scanner, fast, chunk, at, fastHits);
       at += cut;
+      if (shape.changesTriggersBetweenCuts && rng() % 2 == 0) ChangeTriggers(rng, shape, plain, fast);
       if (shape.clearsBetweenCuts && rng() % 3 == 0) {  // as a flush of the input does
         for (auto* set : {&plain, &fast})
           for (TDataTrigger& t : *set) std::fill(t.partial, t.partial + kMaxPatternLength, 0);
@@ -177,7 +205,19 @@ INSTANTIATE_TEST_SUITE_P(
                     TShape{"two letters, overlapping", 6, 6, "aa", true, false},
                     TShape{"started halfway", 16, 8, "aAbc\r", true, false},
                     TShape{"flushed between cuts", 8, 8, "abAB", true, true},
-                    TShape{"bytes the stream rarely has", 16, 5, "\xE9\n", false, false}),
+                    TShape{"bytes the stream rarely has", 16, 5, "\xE9\n", false, false},
+                    // Patterns sharing first bytes that the stream is full of, so that matches are
+                    // in progress at most bytes.
+                    TShape{"frequent starts", 16, 6, "aaAb", false, false},
+                    TShape{"frequent starts, long patterns", 16, kMaxPatternLength, "aAa\r", true, false},
+                    TShape{"frequent starts, flushed", 16, 10, "aab", true, true},
+                    // Room for few states: the learnt ones are dropped and learnt again mid-stream.
+                    TShape{"frequent starts, little memory", 16, 8, "aAbB", true, false, 8 * 1024},
+                    // The same scanner after triggers were made, deleted or replaced mid-stream.
+                    TShape{"triggers changed between cuts", 8, 6, "aAb", true, false, 0, true},
+                    // Long streams through more states than the memory holds: the scanner gives the
+                    // states up midway and goes on the plain way.
+                    TShape{"states given up", 16, kMaxPatternLength, "ab", false, false, 16 * 1024, false, 6, 400000}),
     [](const testing::TestParamInfo<TShape>& info) {
       std::string name = info.param.name;
       std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -66,9 +69,13 @@ struct Station {
   TestOwner owner;
   std::unique_ptr<TQsWinsockDispatcher> d = std::make_unique<TQsWinsockDispatcher>(&owner);
   Bytes received;
+  std::size_t largestAvail = 0;
+  std::chrono::microseconds readDelay{0};  // an application slower than its peer
 
   void OnTrigger(UINT msg, WPARAM first, LPARAM) {
     if (msg != DM_AVAIL) return;
+    largestAvail = std::max<std::size_t>(largestAvail, first);
+    if (readDelay.count() > 0) std::this_thread::sleep_for(readDelay);
     std::string buf(first, '\0');
     if (d->ReadBlock(buf.data(), static_cast<int>(first)) == static_cast<int>(first)) received += buf;
   }
@@ -367,6 +374,33 @@ TEST(WsDispatcher, FloodingPeerIsReadInFullAndInOrder) {
     ASSERT_TRUE(all) << p.s.received.size();
     EXPECT_TRUE(p.s.received == flood);
   }
+}
+
+// A peer that floods faster than its application reads keeps bytes waiting in the socket after
+// every fill: each pass is bounded, so another connection's bytes still arrive while the flood
+// goes on, and no notice offers more than the receive ring holds.
+TEST(WsDispatcher, FloodedConnectionLeavesAnotherItsTurn) {
+  ClientPair flooded(false), quiet(false);
+  flooded.s.readDelay = std::chrono::microseconds(200);
+  std::atomic<bool> stop{false}, stopped{false};
+  std::thread sender([&] {
+    const Bytes block(65536, 'f');
+    while (!stop.load()) peer::Send(flooded.peer, block);
+    stopped = true;
+  });
+  const bool floodOn = flooded.ReceiveAtLeast(1 << 20);
+  peer::Send(quiet.peer, "ping");
+  const bool heard = quiet.ReceiveAtLeast(4);
+  const bool floodStillOn = !stopped.load();
+  stop = true;
+  ASSERT_TRUE(PumpUntil([&] { return stopped.load(); }, 20000));  // frees a send blocked on a full window
+  sender.join();
+  ASSERT_TRUE(floodOn);
+  EXPECT_TRUE(heard);
+  EXPECT_TRUE(floodStillOn);
+  EXPECT_EQ(quiet.s.received, "ping");
+  EXPECT_EQ(flooded.s.received.find_first_not_of('f'), Bytes::npos);
+  EXPECT_LE(flooded.s.largestAvail, 4096u);
 }
 
 TEST(WsDispatcher, PeerVanishingMidFloodLeavesAWorkingDispatcher) {
