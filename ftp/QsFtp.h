@@ -59,6 +59,7 @@ enum TFtpLogCode : std::uint8_t {
   lcRestarting = 9,
   lcTimedOut = 10,
   lcAborted = 11,
+  lcEncrypted = 12,  // the control connection's TLS is up: its version and cipher
 };
 
 // The client's own state; Listing, Retrieving and Querying are the busy states.

@@ -60,7 +60,10 @@ bool TQsCustomFtpClient::StartControlTls() {
   if (dispatcher == nullptr) return false;
   ws::TTlsWatch watch;
   // Both are told from inside the socket's read: only recorded here, acted on afterwards.
-  watch.opened = [this](const std::string& version, const std::string& cipher) { tlsDescription_ = version + " " + cipher; };
+  watch.opened = [this](const std::string& version, const std::string& cipher) {
+    tlsDescription_ = version + " " + cipher;
+    PostLog(lcEncrypted);  // posted: the history log is written after the socket's read
+  };
   watch.failed = [this](const std::string& why) { controlTlsError_ = why; };
   watch.cutIsEnd = true;  // replies are lines: a cut shows as a reply that never comes
   const auto control = static_cast<ws::SOCKET>(dispatcher->DeviceId());

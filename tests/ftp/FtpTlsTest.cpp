@@ -102,18 +102,20 @@ INSTANTIATE_TEST_SUITE_P(
                       TLogOnCase{"fingerprint_differs", TServerTrust::stFingerprintDiffers, "trusted fingerprint"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-class FtpTlsCut : public ::testing::TestWithParam<bool> {};
+class FtpTlsCut : public ::testing::TestWithParam<std::string> {};
 
-// The server says 226 either way; only the closing message makes the file complete.
+// The server says 226 every time; only a TLS connection closed by TLS's own message makes the
+// file complete: not one cut, not one in clear text while PROT P is in force.
 TEST_P(FtpTlsCut, ADataConnectionCutWithoutClosingTlsIsNoCompleteFile) {
-  const bool clean = GetParam();
+  const std::string mode = GetParam();
+  const bool clean = mode == "clean";
   const std::string folder = ftpserver::MakeTempDir("ftptls-cut");
   testtls::TAuthority authority("quillstage test authority");
   const testtls::TIdentity identity = authority.Issue("IP:127.0.0.1", -1, 30);
   const std::string cert = testtls::WriteFile(folder + "/server.pem", identity.certificatePem);
   const std::string key = testtls::WriteFile(folder + "/server.key", identity.keyPem);
   testsupport::ScriptServer server(
-      {"/usr/bin/python3", QS_SOURCE_DIR "/tests/ftp/tls-cut-server.py", cert, key, "300000", clean ? "clean" : "cut"});
+      {"/usr/bin/python3", QS_SOURCE_DIR "/tests/ftp/tls-cut-server.py", cert, key, "300000", mode});
   QS_NEEDS_REAL_PEER(server.Port() != 0, "the TLS script server did not start");
 
   TFtpTestClient client;
@@ -146,7 +148,7 @@ TEST_P(FtpTlsCut, ADataConnectionCutWithoutClosingTlsIsNoCompleteFile) {
   ftpserver::RemoveTree(folder);
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, FtpTlsCut, ::testing::Values(true, false),
-                         [](const auto& info) { return std::string(info.param ? "closed" : "cut"); });
+INSTANTIATE_TEST_SUITE_P(Cases, FtpTlsCut, ::testing::Values("clean", "cut", "plain"),
+                         [](const auto& info) { return info.param; });
 
 }  // namespace

@@ -3,7 +3,7 @@
 without closing TLS, and reports the transfer as complete either way: the client must believe
 only a properly closed connection.
 
-Usage: tls-cut-server.py CERT KEY SIZE cut|clean
+Usage: tls-cut-server.py CERT KEY SIZE cut|clean|plain   (plain: the data connection without TLS)
 Prints "READY <port>" once it listens; serves one session.
 """
 import socket
@@ -47,6 +47,11 @@ def main():
         elif command == "RETR":
             raw, _ = data_listener.accept()
             reply("150 sending")
+            if mode == "plain":
+                raw.sendall(b"x" * size)
+                raw.close()
+                reply("226 done")
+                continue
             data = context.wrap_socket(raw, server_side=True)
             data.sendall(b"x" * size)
             if mode == "clean":
