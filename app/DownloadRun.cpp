@@ -65,6 +65,11 @@ void TGetUpdateFile::ConfigureClient() {
     const TServerSetting server = ServerSetting(std::getenv("QUILLSTAGE_FTP_SERVER"));
     client_->SetServerAddress(server.address);
     client_->SetWsPort(server.port);
+    client_->SetTlsPolicy(server.tls ? tpRequired : tpOff);
+    const char* caFile = std::getenv("QUILLSTAGE_FTP_CA");
+    const char* fingerprint = std::getenv("QUILLSTAGE_FTP_FINGERPRINT");
+    client_->SetTlsCaFile(caFile != nullptr ? caFile : "");
+    client_->SetTlsFingerprint(fingerprint != nullptr ? fingerprint : "");
   }
   client_->SetPassiveMode(true);
   client_->SetTransferTimeout(TransferTimeoutTicks());
@@ -219,7 +224,7 @@ void TGetUpdateFile::QsFtpClient1FtpStatus(platform::TComponent* /*sender*/, TFt
       CheckConnectionLost();
       break;
     case fsLoggedIn:
-      ShowStatus(Text(rtLoginSuccess));
+      ShowStatus(Text(client_->TlsDescription().empty() ? rtLoginSuccess : rtLoginEncrypted));
       client_->QueryCurrentDirectory();
       loggedIn_ = true;
       break;

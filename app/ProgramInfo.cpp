@@ -18,7 +18,10 @@ Parameters:
             With fewer than two parameters the defaults hold: product ORV, Chinese.
 
 Environment:
-  QUILLSTAGE_FTP_SERVER     host or host:port of the FTP server, instead of the built-in one
+  QUILLSTAGE_FTP_SERVER     host or host:port of the FTP server, instead of the built-in one;
+                            ftps://host[:port] requires TLS (AUTH TLS on the FTP port)
+  QUILLSTAGE_FTP_CA         TLS: a file of trusted certificates instead of the system's store
+  QUILLSTAGE_FTP_FINGERPRINT  TLS: the SHA-256 fingerprint of the server's own certificate
   QUILLSTAGE_DRIVE_C        the folder that stands for drive C (default: your home folder)
   QUILLSTAGE_UI             qt or headless (default: the window when a display is available)
   QUILLSTAGE_ANSWER         headless: the answer to the end-of-run question: yes, no (default), cancel

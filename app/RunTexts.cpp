@@ -14,6 +14,7 @@ const std::array<TTextPair, rtRunTextCount>& Texts() {
       {"Please wait.....", "請稍候....."},
       {"Connected to Main Server", "已連接主伺服器"},
       {"Login success", "已成功登入"},
+      {"Login success, connection encrypted", "已成功登入, 連線已加密"},
       {"Logged out", "已登出系統"},
       {"Login", "登入"},
       {"Downloading...", "下載中..."},

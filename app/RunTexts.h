@@ -7,6 +7,7 @@ enum TRunText {
   rtPleaseWait,
   rtConnected,
   rtLoginSuccess,
+  rtLoginEncrypted,
   rtLoggedOut,
   rtLogin,
   rtDownloading,

@@ -1,5 +1,6 @@
 // Where the download server is: the built-in address on the FTP service port, unless the
-// environment variable QUILLSTAGE_FTP_SERVER ("host" or "host:port") names another.
+// environment variable QUILLSTAGE_FTP_SERVER ("host", "host:port", either after "ftp://", or after
+// "ftps://" for a server that must be reached over TLS) names another.
 #pragma once
 
 #include <string>
@@ -12,6 +13,7 @@ inline constexpr const char* kFtpService = "ftp";
 struct TServerSetting {
   std::string address;
   std::string port;  // a service name or a decimal port number
+  bool tls = false;  // TLS required (explicit: the FTP port, then AUTH TLS)
 };
 
 // The setting for the value of QUILLSTAGE_FTP_SERVER (nullptr or empty: the built-in one).

@@ -20,6 +20,9 @@
 
 class TQsDataPacket;
 class TQsFtpLog;
+namespace platform::tls {
+class TClientContext;
+}
 
 enum TFtpStatusCode : std::uint8_t {
   fsDisconnected = 0,
@@ -35,6 +38,10 @@ enum TFtpStatusCode : std::uint8_t {
 };
 
 enum TFtpFileType : std::uint8_t { ftAscii = 0, ftBinary = 1 };
+
+// Off: plain FTP. Required: AUTH TLS after the greeting, every data connection protected; a server
+// that refuses is an error, never a reason to go on in clear text.
+enum TFtpTlsPolicy : std::uint8_t { tpOff = 0, tpRequired = 1 };
 
 // Any value other than rtAppend and rtReplace acts as rtRestart.
 enum TRetrieveMode : int { rtAppend = 0, rtReplace = 1, rtRestart = 2 };
@@ -52,6 +59,7 @@ enum TFtpLogCode : std::uint8_t {
   lcRestarting = 9,
   lcTimedOut = 10,
   lcAborted = 11,
+  lcEncrypted = 12,  // the control connection's TLS is up: its version and cipher
 };
 
 // The client's own state; Listing, Retrieving and Querying are the busy states.
@@ -135,6 +143,16 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   void SetConnectTimeout(int ticks) { connectTimeout_ = ticks; }
   TQsFtpLog* FtpLog() const { return ftpLog_; }
   void SetFtpLog(TQsFtpLog* log);
+  TFtpTlsPolicy TlsPolicy() const { return tlsPolicy_; }
+  void SetTlsPolicy(TFtpTlsPolicy value) { tlsPolicy_ = value; }
+  // What to trust instead of the system's store: a file of certificates, or a certificate's
+  // SHA-256 fingerprint (the server's own, whatever its issuer).
+  const std::string& TlsCaFile() const { return tlsCaFile_; }
+  void SetTlsCaFile(const std::string& value) { tlsCaFile_ = value; }
+  const std::string& TlsFingerprint() const { return tlsFingerprint_; }
+  void SetTlsFingerprint(const std::string& value) { tlsFingerprint_ = value; }
+  // The control connection's TLS version and cipher once it is encrypted, "" before.
+  const std::string& TlsDescription() const { return tlsDescription_; }
 
   TFtpStatusEvent OnFtpStatus;
   TFtpErrorEvent OnFtpError;
@@ -231,6 +249,25 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   void KillHoldTimer();
   bool PeerAddressOfControl(TSockAddrIn& address);
   bool IsDataSocket(TSocket socket) const;
+  // ---- TLS (QsFtpTls.cpp) ------------------------------------------------------------------------
+  enum class TTlsStep : std::uint8_t { tsNone, tsAuthSent, tsControl, tsPbszSent, tsProtSent, tsOn };
+  bool TlsNegotiating() const {
+    return tlsStep_ == TTlsStep::tsAuthSent || tlsStep_ == TTlsStep::tsPbszSent || tlsStep_ == TTlsStep::tsProtSent;
+  }
+  void BeginTls();
+  bool ReactTls(int code);
+  void RefuseTls(std::int32_t code, const char* text);
+  bool StartControlTls();
+  void ReportControlTlsFailure(std::int32_t code);
+  // The data connection's TLS starts once the connection is up and the server has said (125 or
+  // 150) that the transfer starts: a server may not be ready for it any earlier.
+  void MaybeStartDataTls();
+  void StartDataTls();
+  // After a drained data connection: false (and the transfer failed) when its TLS was cut.
+  bool DataTlsEndedProperly();
+  bool DataTlsClosed(TSocket socket) const;
+  void ResetTls();
+
   bool Busy() const { return state_ == fcListing || state_ == fcRetrieving || state_ == fcQuerying; }
   bool Transferring() const { return state_ == fcListing || state_ == fcRetrieving; }
 
@@ -243,6 +280,19 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   int transferTimeout_ = 1092;
   int connectTimeout_ = 0;
   TQsFtpLog* ftpLog_ = nullptr;
+  TFtpTlsPolicy tlsPolicy_ = tpOff;
+  std::string tlsCaFile_;
+  std::string tlsFingerprint_;
+
+  // TLS of the current connection.
+  TTlsStep tlsStep_ = TTlsStep::tsNone;
+  std::shared_ptr<platform::tls::TClientContext> tlsContext_;
+  std::string tlsDescription_;
+  std::string controlTlsError_;  // why TLS failed on the control connection, until reported
+  bool dataTlsStarted_ = false;
+  bool dataConnected_ = false;
+  bool dataPreliminary_ = false;
+  std::string dataTlsError_;
 
   // Control connection.
   TFtpClientState state_ = fcIdle;

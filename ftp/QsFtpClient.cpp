@@ -77,7 +77,11 @@ const platform::PropertyTable& TQsCustomFtpClient::Properties() const {
           .Enumeration("FileType", &P::FileType, &P::SetFileType,
                        std::vector<std::pair<std::string, TFtpFileType>>{{"ftAscii", ftAscii}, {"ftBinary", ftBinary}})
           .Property("TransferTimeout", &P::TransferTimeout, &P::SetTransferTimeout)
-          .Property("ConnectTimeout", &P::ConnectTimeout, &P::SetConnectTimeout);
+          .Property("ConnectTimeout", &P::ConnectTimeout, &P::SetConnectTimeout)
+          .Enumeration("TlsPolicy", &P::TlsPolicy, &P::SetTlsPolicy,
+                       std::vector<std::pair<std::string, TFtpTlsPolicy>>{{"tpOff", tpOff}, {"tpRequired", tpRequired}})
+          .Property("TlsCaFile", &P::TlsCaFile, &P::SetTlsCaFile)
+          .Property("TlsFingerprint", &P::TlsFingerprint, &P::SetTlsFingerprint);
   return table;
 }
 

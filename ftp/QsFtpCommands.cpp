@@ -4,6 +4,7 @@
 
 #include "comm/QsDispatchDefs.h"
 #include "comm/QsPacket.h"
+#include "platform/SocketTls.h"
 #include "platform/SysUtils.h"
 
 namespace ws = platform::ws;
@@ -101,6 +102,7 @@ void TQsCustomFtpClient::SendNextCommand() {
 void TQsCustomFtpClient::ChangeState(TFtpClientState newState) {
   if (newState == fcIdle) {
     StopTransferTimer();
+    ResetTls();
     CloseDataSockets();
     CloseLocalFile();
     // Closing an open port comes back here through NotifyDisconnect; that inner call reports the
@@ -201,6 +203,8 @@ void TQsCustomFtpClient::ConnectTimerFired() {
 void TQsCustomFtpClient::NotifyConnect() {
   KillConnectTimer();
   controlUp_ = true;
+  ResetTls();
+  controlTlsError_.clear();
   replyPacket_->SetEnabled(true);
   if (TQsBaseDispatcher* dispatcher = CurrentDispatcher()) dispatcher->AddMethodHandler(HandlerMethod());
   state_ = fcLoggingOn;
@@ -217,11 +221,13 @@ void TQsCustomFtpClient::NotifyDisconnect() {
   const std::int32_t connectError = connectError_;
   connectError_ = 0;
   if (connectError != 0 && !destroying_) Post(kFtpErrorMessage, connectError, nullptr);
+  ReportControlTlsFailure(ws::kTlsFailedError);
   ChangeState(fcIdle);
   TQsCustomWinsockPort::NotifyDisconnect();
 }
 
 void TQsCustomFtpClient::NotifyError(int errorCode) {
+  ReportControlTlsFailure(errorCode);
   const std::shared_ptr<bool> alive = AliveToken();
   TQsCustomWinsockPort::NotifyError(errorCode);
   if (!*alive) return;  // the application freed the client in its socket error event

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "ftp/QsFtpText.h"
+#include "platform/SocketTls.h"
 #include "port/QsWsUtil.h"
 #include "platform/SysUtils.h"
 
@@ -88,6 +89,7 @@ void TQsCustomFtpClient::StartTransfer() {
   replyOk_ = false;
   transferFailed_ = false;
   heldError_ = 0;
+  dataPreliminary_ = false;
   KillHoldTimer();
 }
 
@@ -220,8 +222,10 @@ void TQsCustomFtpClient::CloseDataConnection(bool drain) {
     }
     closingData_ = false;
   }
+  const bool cut = drain && Transferring() && !aborting_ && !transferFailed_ && !DataTlsEndedProperly();
   CloseDataSockets();
   CloseLocalFile();
+  if (cut) FailTransfer(platform::ws::kTlsFailedError, dataTlsError_.c_str());
 }
 
 void TQsCustomFtpClient::CloseDataSockets() {
@@ -234,5 +238,7 @@ void TQsCustomFtpClient::CloseDataSockets() {
     }
     *socket = ws::INVALID_SOCKET;
   }
+  dataTlsStarted_ = false;
+  dataConnected_ = false;
   closingData_ = false;
 }

@@ -114,6 +114,8 @@ void TQsCustomFtpClient::DataAccept(TQsSocket* /*sender*/, TSocket socket) {
     return;
   }
   dataSocket_ = accepted;
+  dataConnected_ = true;
+  MaybeStartDataTls();
   const TSocket listener = listenSocket_;
   listenSocket_ = ws::INVALID_SOCKET;
   closingData_ = true;
@@ -173,8 +175,22 @@ void TQsCustomFtpClient::HoldTimerFired() {
   heldError_ = 0;
 }
 
-void TQsCustomFtpClient::DataError(TQsSocket* /*sender*/, TSocket /*socket*/, std::int32_t code) {
+void TQsCustomFtpClient::DataError(TQsSocket* sender, TSocket socket, std::int32_t code) {
   if (closingData_ || aborting_ || !Transferring() || transferFailed_ || heldError_ != 0) return;
+  if (DataTlsClosed(socket)) {
+    // Everything came, closed by TLS's own message: a reset after it (the server had gone when
+    // the client answered that message) loses nothing.
+    DataDisconnect(sender, socket);
+    return;
+  }
+  if (!dataTlsError_.empty()) {
+    // TLS refused the connection or found it cut: that, not the server's reply, says what went wrong.
+    const std::string why = dataTlsError_;
+    CloseDataSockets();
+    CloseLocalFile();
+    FailTransfer(code, why.c_str());
+    return;
+  }
   if (owedReplies_ > staleReplies_ && !replyOk_) {
     HoldDataError(code);
     return;
@@ -182,4 +198,9 @@ void TQsCustomFtpClient::DataError(TQsSocket* /*sender*/, TSocket /*socket*/, st
   FailTransfer(code, nullptr);
 }
 
-void TQsCustomFtpClient::DataWrite(TQsSocket* /*sender*/, TSocket /*socket*/) {}
+// The data connection is up (an accepted one is up at once).
+void TQsCustomFtpClient::DataWrite(TQsSocket* /*sender*/, TSocket socket) {
+  if (!IsDataSocket(socket)) return;
+  dataConnected_ = true;
+  MaybeStartDataTls();
+}

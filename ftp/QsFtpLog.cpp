@@ -68,6 +68,7 @@ std::string TQsFtpLog::LogText(TFtpLogCode code) const {
              quote([](const TQsCustomFtpClient& x) { return std::to_string(x.RestartPosition()); }) + " bytes";
     case lcTimedOut: return "Transfer timed out";
     case lcAborted: return "Transfer aborted by user";
+    case lcEncrypted: return "Encrypted with " + quote([](const TQsCustomFtpClient& x) { return x.TlsDescription(); });
   }
   return {};
 }

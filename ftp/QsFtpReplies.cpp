@@ -86,14 +86,23 @@ void TQsCustomFtpClient::ReactToReply(int code) {
 }
 
 bool TQsCustomFtpClient::ReactLoggingOn(int code) {
+  if (TlsNegotiating()) return ReactTls(code);
   switch (code) {
     case 220:
       PostStatus(fsConnected, AfterCode(ReplyText()));
-      SendCommand("USER " + userName_);
+      if (tlsPolicy_ == tpRequired && tlsStep_ == TTlsStep::tsNone)
+        BeginTls();
+      else
+        SendCommand("USER " + userName_);
       return true;
     case 331: SendCommand("PASS " + password_); return true;
     case 332: SendCommand("ACCT " + account_); return true;
     case 230:
+      if (tlsPolicy_ == tpRequired && tlsStep_ == TTlsStep::tsControl) {
+        tlsStep_ = TTlsStep::tsPbszSent;  // logged on; now protect the data connections
+        SendCommand("PBSZ 0");
+        return true;
+      }
       ChangeState(fcReady);
       PostStatus(fsLoggedIn, nullptr);
       return true;
@@ -103,7 +112,13 @@ bool TQsCustomFtpClient::ReactLoggingOn(int code) {
 }
 
 bool TQsCustomFtpClient::ReactTransferring(int code) {
-  if (code < 200) return true;  // the data connection is opening (or a line without a code)
+  if (code < 200) {  // the data connection is opening (or a line without a code)
+    if (code == 125 || code == 150) {
+      dataPreliminary_ = true;
+      MaybeStartDataTls();
+    }
+    return true;
+  }
   switch (code) {
     case 200:
     case 350: SendNextCommand(); return true;

@@ -19,8 +19,9 @@ int Fail(int error) {
 
 class TTlsFilter : public filter::TSocketFilter {
  public:
-  TTlsFilter(std::shared_ptr<tls::TClientContext> context, const std::string& hostName, const tls::TSession* resume)
-      : context_(std::move(context)), session_(*context_, hostName, resume) {}
+  TTlsFilter(std::shared_ptr<tls::TClientContext> context, const std::string& hostName, const tls::TSession* resume,
+             TTlsWatch watch)
+      : context_(std::move(context)), session_(*context_, hostName, resume), watch_(std::move(watch)) {}
 
   const tls::TSession& Session() const { return session_; }
 
@@ -41,7 +42,7 @@ class TTlsFilter : public filter::TSocketFilter {
         more_ = true;  // a full buffer may have left some behind; an end waits to be told
         return total;
       }
-      if (session_.State() == tls::TState::tsClosed) return 0;
+      if (session_.State() == tls::TState::tsClosed || EndedByCut()) return 0;
       if (session_.State() == tls::TState::tsFailed) return Fail(kTlsFailedError);
       char chunk[kChunk];
       const ssize_t r = ::recv(static_cast<int>(s), chunk, sizeof chunk, 0);
@@ -98,17 +99,36 @@ class TTlsFilter : public filter::TSocketFilter {
     return total;
   }
 
+  bool EndedByCut() const { return watch_.cutIsEnd && session_.Cut(); }
+
   bool Over() const {
     return session_.State() == tls::TState::tsClosed || session_.State() == tls::TState::tsFailed;
   }
 
+  // Tells the watcher of the handshake's end or of the failure, once each.
+  void Watch() {
+    const tls::TState state = session_.State();
+    if (state != tls::TState::tsHandshaking && !toldOpen_ && state != tls::TState::tsFailed) {
+      toldOpen_ = true;
+      if (watch_.opened) watch_.opened(session_.Version(), session_.Cipher());
+    }
+    if (state == tls::TState::tsFailed && !toldFailed_ && !EndedByCut()) {
+      toldFailed_ = true;
+      if (watch_.failed) watch_.failed(session_.ErrorText());
+    }
+  }
+
   // What was sent during the handshake goes out once it has ended; TLS's own answers go always.
   void SendHeld(SOCKET s) {
+    Watch();
     if (!held_.empty() && session_.State() == tls::TState::tsOpen) {
       session_.Write(held_.data(), held_.size());
       held_.clear();
     }
     if (session_.State() == tls::TState::tsFailed) held_.clear();  // never sent in clear or to a refused server
+    // The peer's closing message is answered at once: some servers (vsftpd) close the connection,
+    // and only then report the transfer, once the client has closed TLS too.
+    if (session_.State() == tls::TState::tsClosed) session_.Close();
     Flush(s);
   }
 
@@ -136,15 +156,20 @@ class TTlsFilter : public filter::TSocketFilter {
   tls::TSession session_;
   std::string held_;
   bool more_ = false;
+  TTlsWatch watch_;
+  bool toldOpen_ = false;
+  bool toldFailed_ = false;
 };
 
 }  // namespace
 
-int StartTls(SOCKET s, std::shared_ptr<tls::TClientContext> context, const std::string& hostName, SOCKET resumeFrom) {
+int StartTls(SOCKET s, std::shared_ptr<tls::TClientContext> context, const std::string& hostName, SOCKET resumeFrom,
+             TTlsWatch watch) {
   if (filter::Find(s) != nullptr) return Fail(WSAEINVAL);
   const auto from = resumeFrom != INVALID_SOCKET ? std::dynamic_pointer_cast<TTlsFilter>(filter::Find(resumeFrom))
                                                  : nullptr;
-  auto layer = std::make_shared<TTlsFilter>(std::move(context), hostName, from ? &from->Session() : nullptr);
+  auto layer =
+      std::make_shared<TTlsFilter>(std::move(context), hostName, from ? &from->Session() : nullptr, std::move(watch));
   filter::Attach(s, layer);
   layer->Begin(s);
   return 0;

@@ -16,6 +16,7 @@ struct TSession::TImpl {
   TState state = TState::tsHandshaking;
   bool peerEnded = false;
   bool closing = false;
+  bool cut = false;
   std::string refusal;  // why the certificate was refused, set during the handshake
   std::string error;
 
@@ -118,6 +119,7 @@ long TSession::Read(char* buffer, std::size_t capacity) {
     case SSL_ERROR_WANT_READ:
       if (!s.peerEnded) return kWouldBlock;
       // No closing message: the peer, or someone between, cut the connection.
+      s.cut = true;
       s.Fail("The server ended the connection without closing TLS: what it sent may be cut short");
       return kFailed;
     default:
@@ -154,6 +156,8 @@ void TSession::Close() {
 }
 
 std::string TSession::ErrorText() const { return impl_->error; }
+
+bool TSession::Cut() const { return impl_->cut; }
 
 std::string TSession::Version() const { return impl_->state == TState::tsHandshaking ? "" : SSL_get_version(impl_->ssl); }
 

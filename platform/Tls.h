@@ -76,6 +76,7 @@ class TSession {
   void Close();
 
   std::string ErrorText() const;
+  bool Cut() const;  // it failed only because the connection ended without TLS's closing message
   std::string Version() const;      // "TLSv1.3"
   std::string Cipher() const;
   std::string PeerFingerprint() const;

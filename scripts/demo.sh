@@ -3,10 +3,14 @@
 # Installs what is needed, builds setup-downloader, serves a sample product folder "ORV_program"
 # with pyftpdlib on loopback, and runs the program against it with drive C in a folder of its
 # own: in the Qt window when a display is available, headless otherwise. Stops the server at the end.
-# Usage: scripts/demo.sh [build-dir]    (the program's parameters can follow after "--")
+# With --tls the server requires TLS on every connection, with a certificate made for the run that
+# the program is told to trust (QUILLSTAGE_FTP_CA), and the program is pointed at ftps://.
+# Usage: scripts/demo.sh [--tls] [build-dir]    (the program's parameters can follow after "--")
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build
+tls=
+if [ "${1:-}" = "--tls" ]; then tls=1; shift; fi
 if [ $# -gt 0 ] && [ "$1" != "--" ]; then build=$1; shift; fi
 [ "${1:-}" = "--" ] && shift
 
@@ -40,14 +44,24 @@ echo "Quillstage sample data" > "$product/readme.txt"
 head -c 1048576 /dev/urandom > "$product/data1.bin"
 head -c 262144 /dev/urandom > "$product/data2.bin"
 
+server_args=(--root "$demo/server")
+scheme=
+if [ -n "$tls" ]; then
+  openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 7 -subj /CN=127.0.0.1 \
+    -addext subjectAltName=IP:127.0.0.1 -keyout "$demo/server.key" -out "$demo/server.pem" 2>/dev/null
+  server_args+=(--tls-cert "$demo/server.pem" --tls-key "$demo/server.key")
+  export QUILLSTAGE_FTP_CA=$demo/server.pem
+  scheme=ftps://
+fi
+
 # The server says "READY <port>" once it listens.
-coproc SERVER { exec /usr/bin/python3 "$root/scripts/ftp-server.py" --root "$demo/server" 2>"$demo/server.log"; }
+coproc SERVER { exec /usr/bin/python3 "$root/scripts/ftp-server.py" "${server_args[@]}" 2>"$demo/server.log"; }
 server_pid=$SERVER_PID
 read -r ready port <&"${SERVER[0]}"
 [ "$ready" = READY ] || { echo "the FTP server did not start; see $demo/server.log" >&2; exit 1; }
-echo "FTP server on 127.0.0.1:$port serving $demo/server; drive C is $demo/drive-c"
+echo "FTP server on ${scheme}127.0.0.1:$port serving $demo/server; drive C is $demo/drive-c"
 
-export QUILLSTAGE_FTP_SERVER=127.0.0.1:$port
+export QUILLSTAGE_FTP_SERVER=${scheme}127.0.0.1:$port
 export QUILLSTAGE_DRIVE_C=$demo/drive-c
 if [ -z "${QUILLSTAGE_UI:-}" ] && [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
   export QUILLSTAGE_UI=headless

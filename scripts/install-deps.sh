@@ -13,7 +13,7 @@ packages=(
   telnet xvfb x11-utils qt6-translations-l10n
   dpkg-dev file lintian
   clang libclang-rt-14-dev
-  libssl-dev
+  libssl-dev openssl python3-openssl
 )
 
 missing=()

@@ -102,17 +102,21 @@ TEST(ServerSettingTest, TheEnvironmentOverridesTheBuiltInServer) {
     const char* value;
     std::string address;
     std::string port;
+    bool tls = false;
   };
   const std::vector<Case> cases = {
       {nullptr, kBuiltInServerAddress, "ftp"}, {"", kBuiltInServerAddress, "ftp"},
       {"127.0.0.1", "127.0.0.1", "ftp"},       {"127.0.0.1:2121", "127.0.0.1", "2121"},
       {"mirror.local:", "mirror.local", "ftp"}, {"host:ftp", "host", "ftp"},
+      {"ftps://host", "host", "ftp", true},    {"FTPS://host:2990/", "host", "2990", true},
+      {"ftp://host:2121", "host", "2121"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value == nullptr ? "unset" : c.value);
     const TServerSetting setting = ServerSetting(c.value);
     EXPECT_EQ(setting.address, c.address);
     EXPECT_EQ(setting.port, c.port);
+    EXPECT_EQ(setting.tls, c.tls);
   }
 }
 

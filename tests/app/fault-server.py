@@ -11,11 +11,16 @@ then the data connection reset), close-426 and close-451 (half the data, the dat
 closed, then that reply), stall (half the data, then nothing at all), listener-closed (the passive
 listener closed before the data connection is taken, then 550).
 
+With --tls-cert and --tls-key it speaks TLS as well: AUTH TLS on the control connection, and
+every data connection in TLS after PROT P, closed with TLS's closing message when it goes well
+(a fault's close or reset cuts it).
+
 Prints "READY <port>" once it listens; serves one session after another until killed.
 """
 import argparse
 import os
 import socket
+import ssl
 import struct
 import sys
 import time
@@ -40,8 +45,10 @@ def reset(sock):
 
 
 class Session:
-    def __init__(self, conn, root, step, fault):
+    def __init__(self, conn, root, step, fault, context=None):
         self.conn = conn
+        self.context = context
+        self.protected = False
         self.root = root
         self.cwd = "/"
         self.step = step
@@ -128,6 +135,14 @@ class Session:
                 self.send("550 No such folder.")
         elif verb == "TYPE":
             self.send("200 Type set.")
+        elif verb == "AUTH" and self.context is not None:
+            self.send("234 Go ahead.")
+            self.conn = self.context.wrap_socket(self.conn, server_side=True)
+        elif verb == "PBSZ" and self.context is not None:
+            self.send("200 PBSZ=0.")
+        elif verb == "PROT" and self.context is not None:
+            self.protected = arg.upper() == "P"
+            self.send("200 Protection set.")
         elif verb == "PASV":
             self.close_listener()
             self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -181,9 +196,13 @@ class Session:
             return True
         self.close_listener()
         self.send("150 Opening data connection.")
+        if self.protected:
+            dconn = self.context.wrap_socket(dconn, server_side=True)
         half = data[: len(data) // 2]
         if fault is None:
             dconn.sendall(data)
+            if self.protected:
+                dconn = dconn.unwrap()
             dconn.close()
             self.send("226 Transfer complete.")
         elif fault == "reset-before":
@@ -216,7 +235,13 @@ def main():
     parser.add_argument("--root", required=True)
     parser.add_argument("--step", required=True)
     parser.add_argument("--fault", required=True)
+    parser.add_argument("--tls-cert", default="")
+    parser.add_argument("--tls-key", default="")
     args = parser.parse_args()
+    context = None
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
     server = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     server.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     server.bind(("127.0.0.1", 0))
@@ -224,7 +249,7 @@ def main():
     print("READY %d" % server.getsockname()[1], flush=True)
     while True:
         conn, _ = server.accept()
-        session = Session(conn, args.root, args.step, args.fault)
+        session = Session(conn, args.root, args.step, args.fault, context)
         try:
             session.run()
         except OSError:
@@ -233,7 +258,7 @@ def main():
             session.close_listener()
             for s in session.hold:
                 s.close()
-            conn.close()
+            session.conn.close()
 
 
 if __name__ == "__main__":

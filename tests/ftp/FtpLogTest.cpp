@@ -51,7 +51,8 @@ TEST_F(FtpLogFile, EachCodeWritesItsText) {
                {lcTransferComplete, "Transfer complete. 0 bytes Transferred"},
                {lcRestarting, "Attempting re-transfer at 1000 bytes"},
                {lcTimedOut, "Transfer timed out"},
-               {lcAborted, "Transfer aborted by user"}};
+               {lcAborted, "Transfer aborted by user"},
+               {lcEncrypted, "Encrypted with "}};
   log_.SetEnabled(true);
   for (const auto& c : cases) log_.UpdateLog(c.code);
   const std::string file = ReadAll(log_.FtpHistoryName());

@@ -11,6 +11,7 @@
 #include "tests/support/FtpServers.h"
 #include "tests/support/Pump.h"
 #include "tests/support/RealPeers.h"
+#include "tests/support/TlsTestPki.h"
 
 namespace {
 
@@ -21,7 +22,14 @@ std::string Pattern(std::size_t size) { return ftpserver::PatternBytes(size, 123
 
 const std::string kSetup = Pattern(200 * 1024 + 7);
 
-class RealFtp : public ::testing::TestWithParam<Kind> {
+// Each server in plain FTP, and in its TLS-only configuration with the client requiring TLS:
+// everything below runs alike over both.
+struct TRealServer {
+  Kind kind;
+  bool tls;
+};
+
+class RealFtp : public ::testing::TestWithParam<TRealServer> {
  protected:
   void SetUp() override {
     root_ = ftpserver::MakeTempDir("ftpreal");
@@ -31,8 +39,15 @@ class RealFtp : public ::testing::TestWithParam<Kind> {
     ftpserver::WriteFile(root_ + "/top.txt", "top\n");
     ftpserver::Options options;
     options.root = root_;
+    if (GetParam().tls) {
+      const testtls::TIdentity identity = authority_.Issue("DNS:localhost,IP:127.0.0.1", -1, 30);
+      options.tlsCertificate = testtls::WriteFile(local_ + "/server.pem", identity.certificatePem);
+      options.tlsKey = testtls::WriteFile(local_ + "/server.key", identity.keyPem);
+      client_.SetTlsPolicy(tpRequired);
+      client_.SetTlsCaFile(testtls::WriteFile(local_ + "/ca.pem", authority_.CertificatePem()));
+    }
     std::string reason;
-    server_ = ftpserver::Server::Start(GetParam(), options, reason);
+    server_ = ftpserver::Server::Start(GetParam().kind, options, reason);
     QS_NEEDS_REAL_PEER(server_ != nullptr, reason);
     client_.SetServerAddress("127.0.0.1");
     client_.SetWsPort(std::to_string(server_->Port()));
@@ -41,6 +56,7 @@ class RealFtp : public ::testing::TestWithParam<Kind> {
     ASSERT_TRUE(client_.LogOn());
     ASSERT_EQ(Next().substr(0, 8), "status 1");
     ASSERT_EQ(Next(), "status 3");
+    EXPECT_EQ(client_.TlsDescription().rfind("TLSv1.", 0) == 0, GetParam().tls) << client_.TlsDescription();
   }
   void TearDown() override {
     if (server_) client_.LogOff();
@@ -56,6 +72,7 @@ class RealFtp : public ::testing::TestWithParam<Kind> {
   }
 
   std::string root_, local_;
+  testtls::TAuthority authority_{"quillstage test authority"};
   std::unique_ptr<ftpserver::Server> server_;
   TFtpTestClient client_;
   std::size_t seen_ = 0;
@@ -94,7 +111,7 @@ TEST_P(RealFtp, Listings) {
       EXPECT_NE(report.find("setup.exe\r\n"), std::string::npos) << report;
       EXPECT_NE(report.find("readme.txt\r\n"), std::string::npos) << report;
     }
-    EXPECT_EQ(report.substr(0, 9), "status 6:");
+    EXPECT_EQ(report.substr(0, 9), "status 6:") << ::testing::PrintToString(client_.order);
     EXPECT_EQ(client_.FtpState(), fcReady);
   }
 }
@@ -136,7 +153,7 @@ TEST_P(RealFtp, RetrievalsInEveryMode) {
 TEST_P(RealFtp, MissingFileReportsTheServersText) {
   client_.SetPassiveMode(true);
   ASSERT_TRUE(client_.RetrieveFile("no-such-file", local_ + "/x", rtReplace));
-  const std::string expected = GetParam() == Kind::Pyftpdlib ? "error 550:550 No such file or directory.\r\n"
+  const std::string expected = GetParam().kind == Kind::Pyftpdlib ? "error 550:550 No such file or directory.\r\n"
                                                              : "error 550:550 Failed to open file.\r\n";
   EXPECT_EQ(Next(), expected);
   testpump::PumpFor(300);
@@ -167,9 +184,12 @@ TEST_P(RealFtp, AbortDuringATransfer) {
   EXPECT_EQ(pwd, "status 5:/");
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, RealFtp, ::testing::Values(Kind::Pyftpdlib, Kind::Vsftpd),
-                         [](const ::testing::TestParamInfo<Kind>& info) {
-                           return std::string(info.param == Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd");
+INSTANTIATE_TEST_SUITE_P(Servers, RealFtp,
+                         ::testing::Values(TRealServer{Kind::Pyftpdlib, false}, TRealServer{Kind::Vsftpd, false},
+                                           TRealServer{Kind::Pyftpdlib, true}, TRealServer{Kind::Vsftpd, true}),
+                         [](const ::testing::TestParamInfo<TRealServer>& info) {
+                           return std::string(info.param.kind == Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd") +
+                                  (info.param.tls ? "_tls" : "");
                          });
 
 }  // namespace
