@@ -4,6 +4,7 @@
 #include "ftp/QsFtp.h"
 
 #include "comm/QsPacket.h"
+#include "platform/FileWriter.h"
 #include "platform/Application.h"
 
 namespace ws = platform::ws;
@@ -39,6 +40,7 @@ TQsCustomFtpClient::TQsCustomFtpClient(platform::TComponent* owner)
   dataSocketObject_->OnRead = TSocketNotifyEvent(this, &TQsCustomFtpClient::DataRead);
   dataSocketObject_->OnWrite = TSocketNotifyEvent(this, &TQsCustomFtpClient::DataWrite);
 
+  fileWriter_ = std::make_unique<platform::TFileWriter>();
   replyPacket_ = new TQsDataPacket(this);
   replyPacket_->SetComPort(this);
   replyPacket_->SetStartCond(scAnyData);
