@@ -167,17 +167,26 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   const char* ReplyText() const { return replyBuffer_.data(); }
 
  private:
+  // A text in a block of the C heap: a listing grows by realloc, which moves a big block without
+  // copying it, and its report takes it over as it is.
+  struct TFreeText {
+    void operator()(char* text) const;
+  };
+  using TOwnedText = std::unique_ptr<char, TFreeText>;
   // A report waiting in the window's queue.
   struct TPosted {
     std::int32_t code = 0;
     bool hasText = false;
     std::string text;
+    TOwnedText owned;  // the text instead, when set (a listing)
   };
 
   static platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
                                       platform::LPARAM lParam);
   void HandleClientMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
-  void Post(platform::UINT msg, std::int32_t code, const char* text);
+  void Post(platform::UINT msg, std::int32_t code, const char* text, TOwnedText owned = nullptr);
+  // fsDataAvailable with the listing, which the report takes over.
+  void PostListing();
   bool TakePosted(platform::LPARAM id, TPosted& posted);
   void DeliverLog(TFtpLogCode code);
   void ConnectTimerFired();
@@ -289,7 +298,8 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   TSocket listenSocket_;
   TSockAddrIn localAddress_{};
   TSockAddrIn peerAddress_{};
-  std::vector<std::uint8_t> dataBuffer_;  // the listing, grown up to kFtpListingLimit
+  TOwnedText listing_;  // the listing, NUL-terminated, grown up to kFtpListingLimit
+  std::size_t listingRoom_ = 0;  // bytes allocated for it
   // Writes the retrieved blocks, on a thread of its own for a big file; its blocks are made by the
   // first retrieval and kept.
   std::unique_ptr<platform::TFileWriter> fileWriter_;

@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "ftp/QsFtpText.h"
 #include "platform/FileWriter.h"
@@ -37,7 +39,9 @@ bool TQsCustomFtpClient::ListDirectory(const std::string& path, bool fullList) {
   ChangeState(fcListing);
   StartTransfer();
   PushCommand(std::string(fullList ? "LIST" : "NLST") + (path.empty() ? "" : " " + path));
-  dataBuffer_.assign(kFtpDataBufferSize, 0);
+  listing_.reset(static_cast<char*>(std::calloc(kFtpDataBufferSize, 1)));
+  if (!listing_) throw std::bad_alloc();
+  listingRoom_ = kFtpDataBufferSize;
   bytesTransferred_ = 0;
   if (passiveMode_) PushCommand("PASV");
   PushCommand("TYPE A");

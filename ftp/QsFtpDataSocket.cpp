@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 namespace ws = platform::ws;
 
@@ -51,18 +53,24 @@ int TQsCustomFtpClient::ReadRetrieved() {
 // The listing text stays NUL-terminated: the byte after the last one read is always 0. It grows
 // up to kFtpListingLimit; one byte more fails the listing, which is never delivered cut.
 int TQsCustomFtpClient::ReadListing() {
+  if (!listing_) return 0;
   const auto used = static_cast<std::size_t>(bytesTransferred_);
-  if (dataBuffer_.size() - used - 1 < kListingReadRoom && dataBuffer_.size() < kFtpListingLimit + 2) {
-    const std::size_t grown = std::min(std::max(dataBuffer_.size() * 2, used + 1 + kListingReadRoom), kFtpListingLimit + 2);
-    dataBuffer_.resize(grown, 0);
+  if (listingRoom_ - used - 1 < kListingReadRoom && listingRoom_ < kFtpListingLimit + 2) {
+    const std::size_t grown = std::min(std::max(listingRoom_ * 2, used + 1 + kListingReadRoom), kFtpListingLimit + 2);
+    // No zero fill: the byte after the last one read is always 0, and untouched room costs no memory.
+    char* moved = static_cast<char*>(std::realloc(listing_.get(), grown));
+    if (moved == nullptr) throw std::bad_alloc();
+    (void)listing_.release();
+    listing_.reset(moved);
+    listingRoom_ = grown;
   }
-  const std::size_t room = dataBuffer_.size() - used - 1;
+  const std::size_t room = listingRoom_ - used - 1;
   if (room == 0) return 0;
-  const int count = dataSocketObject_->ReceiveSocket(dataSocket_, dataBuffer_.data() + used,
+  const int count = dataSocketObject_->ReceiveSocket(dataSocket_, listing_.get() + used,
                                                      static_cast<int>(std::min<std::size_t>(room, 1 << 30)), 0);
   if (count <= 0) return count;
   bytesTransferred_ += count;
-  dataBuffer_[used + static_cast<std::size_t>(count)] = 0;
+  listing_.get()[used + static_cast<std::size_t>(count)] = 0;
   if (static_cast<std::size_t>(bytesTransferred_) > kFtpListingLimit) {
     const std::string text = "The listing is longer than " + std::to_string(kFtpListingLimit >> 20) + " MiB";
     FailTransfer(kListingTooLongCode, text.c_str());
@@ -131,7 +139,7 @@ void TQsCustomFtpClient::DataDisconnect(TQsSocket* /*sender*/, TSocket socket) {
 void TQsCustomFtpClient::TryCompleteTransfer() {
   if (!Transferring() || !dataClosed_ || !replyOk_ || transferFailed_ || aborting_) return;
   if (state_ == fcListing)
-    PostStatus(fsDataAvailable, reinterpret_cast<const char*>(dataBuffer_.data()));
+    PostListing();
   else
     PostStatus(fsTransferComplete, nullptr);
 }

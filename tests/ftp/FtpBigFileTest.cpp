@@ -1,7 +1,8 @@
 // Big retrievals against real servers, where the file writer's thread and its allocation ahead come
 // into play: a complete file is exactly the server's, in every mode; a retrieval whose writes fail
 // (a file size limit standing in for a full disk) or that is aborted leaves an intact beginning
-// of the file with no space allocated past its end, and is never reported complete.
+// of the file with no space allocated past its end, and is never reported complete. And a long
+// listing, which grows its buffer in many steps.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -148,6 +149,25 @@ TEST_P(BigFile, AnAbortLeavesAnIntactBeginning) {
   EXPECT_TRUE(report == "status 8" || report.rfind("error 426", 0) == 0) << report;
   if (report != "status 8") ExpectIntactPrefix(file);
   EXPECT_TRUE(aborted_);
+}
+
+// A listing of some megabytes, grown in many steps, comes whole (its length is the names' and their
+// line ends'), and a second one after it too.
+TEST_P(BigFile, ALongListingComesWhole) {
+  const std::string folder = root_ + "/names";
+  std::size_t expected = 0;
+  for (int i = 0; i < 30000; ++i) {
+    const std::string name = "a-rather-long-file-name-so-that-the-listing-grows-" + std::to_string(i);
+    ftpserver::WriteFile(folder + "/" + name, "");
+    expected += name.size() + 2;
+  }
+  ASSERT_TRUE(client_.ChangeDirectory("names"));
+  ASSERT_EQ(Next(), "status 4");
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_TRUE(client_.ListDirectory("", false));
+    EXPECT_EQ(Next(), "status 6:#" + std::to_string(expected));
+    EXPECT_EQ(client_.BytesTransferred(), static_cast<std::int64_t>(expected));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, BigFile, ::testing::Values(Kind::Pyftpdlib, Kind::Vsftpd),
