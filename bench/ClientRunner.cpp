@@ -1,6 +1,7 @@
 #include "bench/ClientRunner.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "platform/MessageLoop.h"
 
@@ -26,6 +27,11 @@ bool ClientRunner::Retrieve(const std::string& remote, const std::string& local)
   return Wait(fsTransferComplete);
 }
 
+long ClientRunner::List(const std::string& path) {
+  if (!client_.ListDirectory(path, false) || !Wait(fsDataAvailable)) return -1;
+  return listed_;
+}
+
 void ClientRunner::LogOff() { client_.LogOff(); }
 
 bool ClientRunner::Wait(TFtpStatusCode code) {
@@ -40,7 +46,10 @@ bool ClientRunner::Wait(TFtpStatusCode code) {
   return !failed_;
 }
 
-void ClientRunner::Status(platform::TComponent*, TFtpStatusCode code, const char*) { last_ = code; }
+void ClientRunner::Status(platform::TComponent*, TFtpStatusCode code, const char* text) {
+  if (code == fsDataAvailable && text != nullptr) listed_ = static_cast<long>(std::strlen(text));
+  last_ = code;
+}
 
 void ClientRunner::Error(platform::TComponent*, std::int32_t code, const char* text) {
   std::fprintf(stderr, "error %d %s\n", code, text ? text : "");

@@ -15,6 +15,8 @@ class ClientRunner {
   explicit ClientRunner(std::uint16_t port);
   bool LogOn();
   bool Retrieve(const std::string& remote, const std::string& local);
+  // A names-only listing of path; its length in bytes, or -1 when it failed.
+  long List(const std::string& path);
   void LogOff();
 
  private:
@@ -24,6 +26,7 @@ class ClientRunner {
 
   TQsFtpClient client_{nullptr};
   int last_ = -1;
+  long listed_ = 0;
   bool failed_ = false;
 };
 

@@ -19,6 +19,9 @@
 #include "port/QsWsPort.h"
 
 class TQsDataPacket;
+namespace platform {
+class TFileWriter;
+}
 class TQsFtpLog;
 namespace platform::tls {
 class TClientContext;
@@ -87,8 +90,9 @@ constexpr std::size_t kFtpReplyBufferSize = 32769;
 constexpr std::size_t kFtpDataBufferSize = 32769;
 // A listing grows its buffer as needed up to this; a longer one fails instead of being cut.
 constexpr std::size_t kFtpListingLimit = 16u * 1024 * 1024;
-// A retrieval takes up to this much per read notice and writes it to the file in one go: a 32 KiB
-// block per notice spent most of a big transfer in per-block system calls and posted reports.
+// A retrieval takes up to this much per read notice (a block of the file writer) and writes it to
+// the file in one go: a 32 KiB block per notice spent most of a big transfer in per-block system
+// calls and posted reports.
 constexpr std::size_t kFtpRetrieveBlockSize = 256 * 1024;
 constexpr const char* kFtpWindowClass = "qsFtpClientWindow";
 
@@ -181,17 +185,26 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   const char* ReplyText() const { return replyBuffer_.data(); }
 
  private:
+  // A text in a block of the C heap: a listing grows by realloc, which moves a big block without
+  // copying it, and its report takes it over as it is.
+  struct TFreeText {
+    void operator()(char* text) const;
+  };
+  using TOwnedText = std::unique_ptr<char, TFreeText>;
   // A report waiting in the window's queue.
   struct TPosted {
     std::int32_t code = 0;
     bool hasText = false;
     std::string text;
+    TOwnedText owned;  // the text instead, when set (a listing)
   };
 
   static platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
                                       platform::LPARAM lParam);
   void HandleClientMessage(platform::UINT msg, platform::WPARAM wParam, platform::LPARAM lParam);
-  void Post(platform::UINT msg, std::int32_t code, const char* text);
+  void Post(platform::UINT msg, std::int32_t code, const char* text, TOwnedText owned = nullptr);
+  // fsDataAvailable with the listing, which the report takes over.
+  void PostListing();
   bool TakePosted(platform::LPARAM id, TPosted& posted);
   void DeliverLog(TFtpLogCode code);
   void ConnectTimerFired();
@@ -232,8 +245,12 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   int ReadRetrieved();
   int ReadListing();
   void OpenLocalFile(TRetrieveMode mode);
+  // Hands the open local file, positioned where the first received byte goes, to the file writer.
+  void StartWriter(int file, std::int64_t position);
+  // Closes the local file once every received byte is written; a failed write is kept in writeError_.
   void CloseLocalFile();
-  bool WriteLocal(const std::uint8_t* data, int count);
+  // Reports a failed write of the local file as the transfer's failure; returns -1.
+  int FailWrite(int error);
   void DataAccept(TQsSocket* sender, TSocket socket);
   void DataRead(TQsSocket* sender, TSocket socket);
   void DataDisconnect(TQsSocket* sender, TSocket socket);
@@ -331,16 +348,16 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   TSocket listenSocket_;
   TSockAddrIn localAddress_{};
   TSockAddrIn peerAddress_{};
-  std::vector<std::uint8_t> dataBuffer_;  // the listing, grown up to kFtpListingLimit
-  // Made by the first retrieval, a page longer than a block and on a page boundary (see ReadRetrieved).
-  struct TFreeBlock {
-    void operator()(std::uint8_t* block) const;
-  };
-  std::unique_ptr<std::uint8_t[], TFreeBlock> retrieveBuffer_;
+  TOwnedText listing_;  // the listing, NUL-terminated, grown up to kFtpListingLimit
+  std::size_t listingRoom_ = 0;  // bytes allocated for it
+  // Writes the retrieved blocks, on a thread of its own for a big file; its blocks are made by the
+  // first retrieval and kept.
+  std::unique_ptr<platform::TFileWriter> fileWriter_;
   std::int64_t bytesTransferred_ = 0;
   std::int64_t restartPosition_ = 0;
-  int localFile_ = -1;
-  std::int64_t localPosition_ = 0;  // where the next received byte goes in the local file
+  bool localFileOpen_ = false;
+  // The first failed write of the current retrieval (an errno), found when the file was closed.
+  int writeError_ = 0;
   std::string remoteFileName_;
   std::string localFileName_;
 };

@@ -3,7 +3,10 @@
 // to its own window and delivered from there.
 #include "ftp/QsFtp.h"
 
+#include <cstdlib>
+
 #include "comm/QsPacket.h"
+#include "platform/FileWriter.h"
 #include "platform/Application.h"
 
 namespace ws = platform::ws;
@@ -20,8 +23,7 @@ void RegisterClientWindowClass(platform::WNDPROC proc) {
 TQsCustomFtpClient::TQsCustomFtpClient(platform::TComponent* owner)
     : TQsCustomWinsockPort(owner),
       dataSocket_(ws::INVALID_SOCKET),
-      listenSocket_(ws::INVALID_SOCKET),
-      dataBuffer_(kFtpDataBufferSize, 0) {
+      listenSocket_(ws::INVALID_SOCKET) {
   SetDeviceLayer(dlSocket);
   SetSocketMode(smClient);
   SetWsPort("ftp");
@@ -39,6 +41,7 @@ TQsCustomFtpClient::TQsCustomFtpClient(platform::TComponent* owner)
   dataSocketObject_->OnRead = TSocketNotifyEvent(this, &TQsCustomFtpClient::DataRead);
   dataSocketObject_->OnWrite = TSocketNotifyEvent(this, &TQsCustomFtpClient::DataWrite);
 
+  fileWriter_ = std::make_unique<platform::TFileWriter>();
   replyPacket_ = new TQsDataPacket(this);
   replyPacket_->SetComPort(this);
   replyPacket_->SetStartCond(scAnyData);
@@ -104,12 +107,15 @@ void TQsCustomFtpClient::Notification(platform::TComponent* component, platform:
 
 // ---- Reports ------------------------------------------------------------------------------------
 
-void TQsCustomFtpClient::Post(platform::UINT msg, std::int32_t code, const char* text) {
+void TQsCustomFtpClient::TFreeText::operator()(char* text) const { std::free(text); }
+
+void TQsCustomFtpClient::Post(platform::UINT msg, std::int32_t code, const char* text, TOwnedText owned) {
   const platform::LPARAM id = nextPostId_++;
   TPosted& posted = posted_[id];
   posted.code = code;
-  posted.hasText = text != nullptr;
+  posted.hasText = text != nullptr || owned != nullptr;
   if (text != nullptr) posted.text = text;
+  posted.owned = std::move(owned);
   if (!platform::PostMessage(window_, msg, 0, id)) posted_.erase(id);
 }
 
@@ -124,6 +130,13 @@ bool TQsCustomFtpClient::TakePosted(platform::LPARAM id, TPosted& posted) {
 void TQsCustomFtpClient::PostStatus(TFtpStatusCode code, const char* text) {
   if (code > fsLoggedIn && code != fsProgress) ChangeState(fcReady);
   if (!destroying_) Post(kFtpStatusMessage, code, text);
+}
+
+void TQsCustomFtpClient::PostListing() {
+  ChangeState(fcReady);
+  if (destroying_) return;
+  listingRoom_ = 0;
+  Post(kFtpStatusMessage, fsDataAvailable, nullptr, std::move(listing_));
 }
 
 void TQsCustomFtpClient::PostError(std::int32_t code, const char* text) {
@@ -160,7 +173,7 @@ void TQsCustomFtpClient::HandleClientMessage(platform::UINT msg, platform::WPARA
   if (msg < kFtpErrorMessage || msg > kFtpStatusMessage) return;
   TPosted posted;
   if (!TakePosted(lParam, posted)) return;
-  const char* text = posted.hasText ? posted.text.c_str() : nullptr;
+  const char* text = posted.owned ? posted.owned.get() : posted.hasText ? posted.text.c_str() : nullptr;
   switch (msg) {
     case kFtpErrorMessage:
       if (OnFtpError) OnFtpError(this, posted.code, text);

@@ -8,9 +8,12 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "ftp/QsFtpText.h"
+#include "platform/FileWriter.h"
 #include "platform/SocketTls.h"
 #include "port/QsWsUtil.h"
 #include "platform/SysUtils.h"
@@ -37,7 +40,9 @@ bool TQsCustomFtpClient::ListDirectory(const std::string& path, bool fullList) {
   ChangeState(fcListing);
   StartTransfer();
   PushCommand(std::string(fullList ? "LIST" : "NLST") + (path.empty() ? "" : " " + path));
-  dataBuffer_.assign(kFtpDataBufferSize, 0);
+  listing_.reset(static_cast<char*>(std::calloc(kFtpDataBufferSize, 1)));
+  if (!listing_) throw std::bad_alloc();
+  listingRoom_ = kFtpDataBufferSize;
   bytesTransferred_ = 0;
   if (passiveMode_) PushCommand("PASV");
   PushCommand("TYPE A");
@@ -90,6 +95,7 @@ void TQsCustomFtpClient::StartTransfer() {
   transferFailed_ = false;
   heldError_ = 0;
   dataPreliminary_ = false;
+  writeError_ = 0;
   KillHoldTimer();
 }
 
@@ -102,37 +108,50 @@ void TQsCustomFtpClient::OpenLocalFile(TRetrieveMode mode) {
   }
   if (mode == rtReplace) {
     // A longer old file is cut, so that the result is exactly what was received.
-    localFile_ = ::open(localFileName_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
-    if (localFile_ < 0) RaiseFileError(localFileName_);
-    localPosition_ = 0;
+    const int file = ::open(localFileName_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (file < 0) RaiseFileError(localFileName_);
+    StartWriter(file, 0);
     PostLog(lcDownloading);
     return;
   }
-  localFile_ = ::open(localFileName_.c_str(), O_RDWR | O_CLOEXEC);
-  if (localFile_ < 0) RaiseFileError(localFileName_);
-  const off_t size = ::lseek(localFile_, 0, SEEK_END);
-  localPosition_ = size > 0 ? size : 0;
+  const int file = ::open(localFileName_.c_str(), O_RDWR | O_CLOEXEC);
+  if (file < 0) RaiseFileError(localFileName_);
+  const off_t size = ::lseek(file, 0, SEEK_END);
   if (mode == rtAppend) {
+    StartWriter(file, size > 0 ? size : 0);
     PostLog(lcDownloading);
     return;
   }
-  if (size < 0) RaiseFileError(localFileName_);
-  if (restartPosition_ < 0 || size < restartPosition_) restartPosition_ = size;
-  // Writing anywhere but at the restart position would pass a wrong file for a resumed one.
-  if (::lseek(localFile_, static_cast<off_t>(restartPosition_), SEEK_SET) < 0) {
+  if (size < 0) {
     const int error = errno;
-    CloseLocalFile();
+    ::close(file);
     errno = error;
     RaiseFileError(localFileName_);
   }
-  localPosition_ = restartPosition_;
+  if (restartPosition_ < 0 || size < restartPosition_) restartPosition_ = size;
+  // Writing anywhere but at the restart position would pass a wrong file for a resumed one.
+  if (::lseek(file, static_cast<off_t>(restartPosition_), SEEK_SET) < 0) {
+    const int error = errno;
+    ::close(file);
+    errno = error;
+    RaiseFileError(localFileName_);
+  }
+  StartWriter(file, restartPosition_);
   PushCommand("REST " + std::to_string(restartPosition_));
   PostLog(lcRestarting);
 }
 
+void TQsCustomFtpClient::StartWriter(int file, std::int64_t position) {
+  fileWriter_->Start(file, position);
+  localFileOpen_ = true;
+  writeError_ = 0;
+}
+
 void TQsCustomFtpClient::CloseLocalFile() {
-  if (localFile_ >= 0) ::close(localFile_);
-  localFile_ = -1;
+  if (!localFileOpen_) return;
+  localFileOpen_ = false;
+  const int error = fileWriter_->Finish();
+  if (writeError_ == 0) writeError_ = error;
 }
 
 // ---- Opening the data connection ----------------------------------------------------------------

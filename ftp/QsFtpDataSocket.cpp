@@ -2,6 +2,8 @@
 // and file blocks, and the end of a transfer taken from the connection's close.
 #include "ftp/QsFtp.h"
 
+#include "platform/FileWriter.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,7 +16,6 @@ namespace ws = platform::ws;
 
 namespace {
 
-constexpr std::size_t kPageSize = 4096;
 // Room a listing read asks for at least; the buffer grows by doubling until it has it.
 constexpr std::size_t kListingReadRoom = 64 * 1024;
 constexpr std::int32_t kListingTooLongCode = platform::ws::WSAENOBUFS;
@@ -30,26 +31,21 @@ int TQsCustomFtpClient::ReadOnce() {
   return state_ == fcRetrieving ? ReadRetrieved() : ReadListing();
 }
 
-void TQsCustomFtpClient::TFreeBlock::operator()(std::uint8_t* block) const { std::free(block); }
-
+// The block comes from the file writer, at the offset within a page that its bytes take in the
+// file, which is also theirs in the server's file when the server sends it from a page boundary.
+// The kernel's copies (socket to block, block to the file's pages) then run between equal page
+// offsets: on some processors (AMD EPYC here) copies between offsets a little apart ran 2 to 10
+// times slower, and which offsets a transfer met changed from one run to the next.
 int TQsCustomFtpClient::ReadRetrieved() {
-  if (localFile_ < 0 || aborting_) return 0;
+  if (!localFileOpen_ || aborting_) return 0;
   RearmTransferTimer();
-  if (!retrieveBuffer_) {
-    void* buffer = std::aligned_alloc(kPageSize, kFtpRetrieveBlockSize + kPageSize);
-    if (buffer == nullptr) throw std::bad_alloc();
-    retrieveBuffer_.reset(static_cast<std::uint8_t*>(buffer));
-  }
-  // The block sits at the offset within a page that its bytes take in the file, which is also
-  // theirs in the server's file when the server sends it from a page boundary. The kernel's copies
-  // (socket to block, block to the file's pages) then run between equal page offsets: on some
-  // processors (AMD EPYC here) copies between offsets a little apart ran 2 to 10 times slower,
-  // and which offsets a transfer met changed from one run to the next.
-  std::uint8_t* block = retrieveBuffer_.get() + localPosition_ % static_cast<std::int64_t>(kPageSize);
+  std::uint8_t* block = fileWriter_->NextBlock();
+  if (block == nullptr) return FailWrite(fileWriter_->Error());
   const int count = dataSocketObject_->ReceiveSocket(dataSocket_, block, static_cast<int>(kFtpRetrieveBlockSize), 0);
   if (count <= 0) return count;
   bytesTransferred_ += count;
-  if (!WriteLocal(block, count)) return -1;
+  fileWriter_->Submit(static_cast<std::size_t>(count));
+  if (const int error = fileWriter_->Error(); error != 0) return FailWrite(error);
   PostStatus(fsProgress, nullptr);
   return count;
 }
@@ -57,18 +53,24 @@ int TQsCustomFtpClient::ReadRetrieved() {
 // The listing text stays NUL-terminated: the byte after the last one read is always 0. It grows
 // up to kFtpListingLimit; one byte more fails the listing, which is never delivered cut.
 int TQsCustomFtpClient::ReadListing() {
+  if (!listing_) return 0;
   const auto used = static_cast<std::size_t>(bytesTransferred_);
-  if (dataBuffer_.size() - used - 1 < kListingReadRoom && dataBuffer_.size() < kFtpListingLimit + 2) {
-    const std::size_t grown = std::min(std::max(dataBuffer_.size() * 2, used + 1 + kListingReadRoom), kFtpListingLimit + 2);
-    dataBuffer_.resize(grown, 0);
+  if (listingRoom_ - used - 1 < kListingReadRoom && listingRoom_ < kFtpListingLimit + 2) {
+    const std::size_t grown = std::min(std::max(listingRoom_ * 2, used + 1 + kListingReadRoom), kFtpListingLimit + 2);
+    // No zero fill: the byte after the last one read is always 0, and untouched room costs no memory.
+    char* moved = static_cast<char*>(std::realloc(listing_.get(), grown));
+    if (moved == nullptr) throw std::bad_alloc();
+    (void)listing_.release();
+    listing_.reset(moved);
+    listingRoom_ = grown;
   }
-  const std::size_t room = dataBuffer_.size() - used - 1;
+  const std::size_t room = listingRoom_ - used - 1;
   if (room == 0) return 0;
-  const int count = dataSocketObject_->ReceiveSocket(dataSocket_, dataBuffer_.data() + used,
+  const int count = dataSocketObject_->ReceiveSocket(dataSocket_, listing_.get() + used,
                                                      static_cast<int>(std::min<std::size_t>(room, 1 << 30)), 0);
   if (count <= 0) return count;
   bytesTransferred_ += count;
-  dataBuffer_[used + static_cast<std::size_t>(count)] = 0;
+  listing_.get()[used + static_cast<std::size_t>(count)] = 0;
   if (static_cast<std::size_t>(bytesTransferred_) > kFtpListingLimit) {
     const std::string text = "The listing is longer than " + std::to_string(kFtpListingLimit >> 20) + " MiB";
     FailTransfer(kListingTooLongCode, text.c_str());
@@ -77,23 +79,13 @@ int TQsCustomFtpClient::ReadListing() {
   return count;
 }
 
-bool TQsCustomFtpClient::WriteLocal(const std::uint8_t* data, int count) {
-  while (count > 0) {
-    const ssize_t written = ::write(localFile_, data, static_cast<std::size_t>(count));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const int error = written < 0 ? errno : ENOSPC;
-      // A short file must never pass for a complete one: the transfer ends with an error.
-      CloseLocalFile();
-      const std::string text = "Cannot write file \"" + localFileName_ + "\". " + std::strerror(error);
-      FailTransfer(error, text.c_str());
-      return false;
-    }
-    data += written;
-    count -= static_cast<int>(written);
-    localPosition_ += written;
-  }
-  return true;
+// A short file must never pass for a complete one: the transfer ends with an error.
+int TQsCustomFtpClient::FailWrite(int error) {
+  CloseLocalFile();
+  if (writeError_ != 0) error = writeError_;
+  const std::string text = "Cannot write file \"" + localFileName_ + "\". " + std::strerror(error);
+  FailTransfer(error, text.c_str());
+  return -1;
 }
 
 // Active mode takes one data connection, and only from the server's address: anyone else on the
@@ -137,6 +129,11 @@ void TQsCustomFtpClient::DataDisconnect(TQsSocket* /*sender*/, TSocket socket) {
   if (!IsDataSocket(socket) || !Transferring() || transferFailed_) return;
   CloseDataConnection(true);
   if (!Transferring() || transferFailed_) return;  // a read or write failed while draining
+  // A write that failed on the writer's thread is known once the file is closed.
+  if (writeError_ != 0) {
+    FailWrite(writeError_);
+    return;
+  }
   dataClosed_ = true;
   TryCompleteTransfer();
 }
@@ -144,7 +141,7 @@ void TQsCustomFtpClient::DataDisconnect(TQsSocket* /*sender*/, TSocket socket) {
 void TQsCustomFtpClient::TryCompleteTransfer() {
   if (!Transferring() || !dataClosed_ || !replyOk_ || transferFailed_ || aborting_) return;
   if (state_ == fcListing)
-    PostStatus(fsDataAvailable, reinterpret_cast<const char*>(dataBuffer_.data()));
+    PostListing();
   else
     PostStatus(fsTransferComplete, nullptr);
 }

@@ -38,8 +38,8 @@ run_asan() {
     ctest --test-dir "$dir" --output-on-failure --timeout 600 -j"$jobs"
 }
 
-# The programs whose tests run service threads.
-tsan_programs=(comm_tests serial_tests platform_tests wsport_tests)
+# The programs whose tests run service threads (ftp_tests: the file writer thread).
+tsan_programs=(comm_tests serial_tests platform_tests wsport_tests ftp_tests)
 
 run_tsan() {
   local dir=$root/build-tsan
