@@ -184,13 +184,14 @@ TEST_P(TlsFtpServer, RetrievesOverTlsOnlyWithTheControlConnectionsSession) {
   TWire data(target.port);
   ASSERT_TRUE(data.Connected());
   control.Send("RETR setup.exe\r\n");
+  std::string replies = control.Reply();  // TLS on the data connection once the transfer starts
+  ASSERT_EQ(replies[0], '1') << replies;
   TSession dataTls(context, "127.0.0.1", c.resume ? &controlTls : nullptr);
   const TState opened = data.StartTls(dataTls);
   bool cleanly = false;
   const std::string received = opened == TState::tsOpen ? data.ReadToEnd(&cleanly) : "";
   data.CloseTls();  // vsftpd reports the transfer only once the client has closed TLS too
-  std::string replies = control.Reply();
-  if (replies[0] == '1') replies += control.Reply();
+  replies += control.Reply();
 
   if (c.resume) {
     EXPECT_EQ(opened, TState::tsOpen) << dataTls.ErrorText();
