@@ -85,7 +85,7 @@ Figures RunChild(const std::vector<std::string>& argv, const LineSink& onLine, i
   return f;
 }
 
-LocalFtpServer::LocalFtpServer(const std::string& root) {
+LocalFtpServer::LocalFtpServer(const std::string& root, const std::string& tlsCert, const std::string& tlsKey) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
   pid_ = fork();
@@ -93,7 +93,12 @@ LocalFtpServer::LocalFtpServer(const std::string& root) {
     dup2(fds[1], 1);
     const int quiet = open("/dev/null", O_WRONLY);
     dup2(quiet, 2);  // the server's request log
-    execl("/usr/bin/python3", "python3", QS_SOURCE_DIR "/scripts/ftp-server.py", "--root", root.c_str(), nullptr);
+    if (tlsCert.empty()) {
+      execl("/usr/bin/python3", "python3", QS_SOURCE_DIR "/scripts/ftp-server.py", "--root", root.c_str(), nullptr);
+    } else {
+      execl("/usr/bin/python3", "python3", QS_SOURCE_DIR "/scripts/ftp-server.py", "--root", root.c_str(), "--tls-cert",
+            tlsCert.c_str(), "--tls-key", tlsKey.c_str(), nullptr);
+    }
     _exit(127);
   }
   close(fds[1]);

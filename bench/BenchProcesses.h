@@ -32,7 +32,8 @@ Figures RunChild(const std::vector<std::string>& argv, const LineSink& onLine = 
 // scripts/ftp-server.py serving root on a loopback port of its choosing, stopped with the object.
 class LocalFtpServer {
  public:
-  explicit LocalFtpServer(const std::string& root);
+  // With a certificate and key, the server requires TLS on every connection.
+  explicit LocalFtpServer(const std::string& root, const std::string& tlsCert = "", const std::string& tlsKey = "");
   ~LocalFtpServer();
   LocalFtpServer(const LocalFtpServer&) = delete;
   LocalFtpServer& operator=(const LocalFtpServer&) = delete;

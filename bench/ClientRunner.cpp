@@ -7,7 +7,11 @@
 
 namespace bench {
 
-ClientRunner::ClientRunner(std::uint16_t port) {
+ClientRunner::ClientRunner(std::uint16_t port, const std::string& caFile) {
+  if (!caFile.empty()) {
+    client_.SetTlsPolicy(tpRequired);
+    client_.SetTlsCaFile(caFile);
+  }
   client_.SetServerAddress("127.0.0.1");
   client_.SetWsPort(std::to_string(port));
   client_.SetUserName("kwmoro");

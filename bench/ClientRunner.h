@@ -11,8 +11,9 @@ namespace bench {
 
 class ClientRunner {
  public:
-  // Logs on to the benchmarks' account on 127.0.0.1:port, in passive mode.
-  explicit ClientRunner(std::uint16_t port);
+  // Logs on to the benchmarks' account on 127.0.0.1:port, in passive mode; over TLS, trusting
+  // the certificates in caFile, when one is named.
+  explicit ClientRunner(std::uint16_t port, const std::string& caFile = "");
   bool LogOn();
   bool Retrieve(const std::string& remote, const std::string& local);
   // A names-only listing of path; its length in bytes, or -1 when it failed.
