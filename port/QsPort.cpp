@@ -97,7 +97,7 @@ void TQsCustomComPort::FreeDispatcher() {
   // Forget it first: code run by its destruction must not find a half-destroyed dispatcher.
   std::unique_ptr<TQsBaseDispatcher> dispatcher = std::move(dispatcher_);
   // Still in a call-out of its own up the stack: freed when that returns.
-  if (dispatcher && dispatcher->Pinned()) dispatcher.release()->Orphan();
+  if (dispatcher && dispatcher->OrphanIfPinned()) dispatcher.release();
   dispatcher.reset();
 }
 
