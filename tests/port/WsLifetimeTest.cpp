@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "comm/QsMisc.h"
 #include "comm/QsPacket.h"
 #include "platform/Application.h"
 #include "port/QsWsPort.h"
@@ -38,7 +39,7 @@ enum class TEv {
   PortOpened,
   PortClosed,
 };
-enum class TAct { Close, Reopen, Free };
+enum class TAct { Close, Reopen, Free, CloseThenWait };
 
 const char* EvName(TEv e) {
   switch (e) {
@@ -59,7 +60,15 @@ const char* EvName(TEv e) {
   }
   return "?";
 }
-const char* ActName(TAct a) { return a == TAct::Close ? "Close" : a == TAct::Reopen ? "Reopen" : "Free"; }
+const char* ActName(TAct a) {
+  switch (a) {
+    case TAct::Close: return "Close";
+    case TAct::Reopen: return "Reopen";
+    case TAct::Free: return "Free";
+    case TAct::CloseThenWait: return "CloseThenWait";
+  }
+  return "?";
+}
 
 bool ServerEvent(TEv e) { return e == TEv::Accept || e == TEv::ClientLeft || e == TEv::CarrierLost; }
 
@@ -195,6 +204,13 @@ class WsLifetime : public ::testing::TestWithParam<TCase> {
       case TAct::Free:
         port_.reset();
         break;
+      case TAct::CloseThenWait: {
+        port_->SetOpen(false);
+        const std::int64_t before = probe::CpuMilliseconds();
+        WaitTicks(6, true);  // about a third of a second, handling messages meanwhile
+        waitCpuMs_ = probe::CpuMilliseconds() - before;
+        break;
+      }
     }
   }
 
@@ -318,6 +334,7 @@ class WsLifetime : public ::testing::TestWithParam<TCase> {
   std::uint16_t serverPort_ = 0;
   int baseline_ = 0;
   int errorsAtAction_ = 0;
+  std::int64_t waitCpuMs_ = -1;  // CPU time the process spent while the handler waited
 };
 
 TEST_P(WsLifetime, SurvivesTheActionInsideTheEvent) {
@@ -334,6 +351,11 @@ TEST_P(WsLifetime, SurvivesTheActionInsideTheEvent) {
   EXPECT_LT(probe::CpuMilliseconds() - cpuBefore, 150) << "the loop spins";
 
   switch (c.act) {
+    case TAct::CloseThenWait:
+      // Generous: a close message posted again and again takes the whole wait.
+      EXPECT_GE(waitCpuMs_, 0);
+      EXPECT_LT(waitCpuMs_, 150) << "the wait inside the handler spins";
+      [[fallthrough]];
     case TAct::Close:
       ASSERT_TRUE(PumpUntil([&] { return port_->State() == psClosed; }, 2000));
       EXPECT_FALSE(port_->Open());
@@ -370,6 +392,8 @@ std::vector<TCase> AllCases() {
                 TEv::CarrierLost, TEv::Connect, TEv::PeerReset, TEv::Refused, TEv::PeerClose, TEv::Accept,
                 TEv::ClientLeft, TEv::PortOpened, TEv::PortClosed})
     for (TAct a : {TAct::Close, TAct::Reopen, TAct::Free}) cases.push_back({e, a});
+  // A wait after the close, inside a pass.
+  for (TEv e : {TEv::Avail, TEv::TimerTrigger}) cases.push_back({e, TAct::CloseThenWait});
   return cases;
 }
 
