@@ -14,6 +14,8 @@ TQsCustomComPort::TQsCustomComPort(platform::TComponent* owner) : TQsBaseCompone
 TQsCustomComPort::~TQsCustomComPort() {
   *alive_ = false;
   reopenPending_ = false;  // nobody is left to open it
+  // Data packets let go of the port through its link, which must still be whole when they do.
+  SendFreeNotifications();
   // A derived port closes in its own destructor to hear its own closing operations; whatever is
   // still open here is closed as a plain port.
   if (state_ == psOpen) {
