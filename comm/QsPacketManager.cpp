@@ -298,7 +298,7 @@ void TQsDataPacketManager::Deliver(TQsDataPacket& packet, std::size_t size, bool
   // pump messages (growing it) or free the packet.
   std::string text;
   if (packet.OnStringPacket) text.assign(reinterpret_cast<const char*>(data), length);
-  const std::shared_ptr<bool> alive = packet.alive_;
+  const std::shared_ptr<std::atomic<bool>> alive = packet.alive_;
   const std::uint64_t epoch = bufferEpoch_;
   const auto stillHere = [&] { return *alive && packet.manager_ == this && !retired_; };
   if (packet.OnPacket) Call([&] { packet.OnPacket(&packet, data, static_cast<int>(length)); });
