@@ -170,7 +170,8 @@ class TSerialDevice {
   std::uint32_t TakeCounterErrors();
   std::uint32_t HangUpEvents();
 
-  int fd_;
+  // Atomic: the output thread reads it for its wait while a close on another thread clears it.
+  std::atomic<int> fd_;
   bool owned_;
   int epollFd_ = -1;
   int wakeFd_ = -1;    // SetEventMask wakes the waiter
