@@ -23,8 +23,15 @@ TQsBaseDispatcher::~TQsBaseDispatcher() {
 void TQsBaseDispatcher::Destroy() {
   if (destroyed_) return;
   destroyed_ = true;
+  const bool byOwnPass = dispThread_ && dispThread_->IsCurrentThread();
   if (TQsDispatcherThread::ServedByCurrentThread() != this) EndServiceFromOutside();
-  if (ClosePending()) {
+  if (byOwnPass) {
+    // A handler of its own pass frees it: the other threads stop and the port is released here
+    // and now; the pass then leaves without touching the dispatcher, and the thread detaches.
+    if (!ClosePending()) ClosePort();
+    ReleasePort();
+    TQsDispatcherThread::ForgetFreedDispatcher();
+  } else if (ClosePending()) {
     // Whoever ended the pass may have released already: release only what is left.
     if (Started() || InRingAllocated()) ReleasePort();
   } else {
@@ -161,15 +168,42 @@ void TQsBaseDispatcher::ReleasePort() {
   if (inRing_.Allocated()) inRing_.Free();
 }
 
+void TQsBaseDispatcher::Pin() {
+  std::lock_guard lock(pinLock_);
+  ++pins_;
+}
+
 bool TQsBaseDispatcher::Unpin() {
-  if (--pins_ > 0 || !orphaned_) return false;
+  {
+    std::lock_guard lock(pinLock_);
+    if (--pins_ > 0 || !orphaned_) return false;
+  }
   delete this;
   return true;
 }
 
+bool TQsBaseDispatcher::Pinned() const {
+  std::lock_guard lock(pinLock_);
+  return pins_ > 0;
+}
+
 void TQsBaseDispatcher::Orphan() {
+  std::lock_guard lock(pinLock_);
   owner_ = nullptr;
   orphaned_ = true;
+}
+
+bool TQsBaseDispatcher::OrphanIfPinned() {
+  std::lock_guard lock(pinLock_);
+  if (pins_ == 0) return false;
+  owner_ = nullptr;
+  orphaned_ = true;
+  return true;
+}
+
+bool TQsBaseDispatcher::Orphaned() const {
+  std::lock_guard lock(pinLock_);
+  return orphaned_;
 }
 
 // ---- Defaults of the added device operations ----------------------------------------------------

@@ -206,17 +206,21 @@ class TQsBaseDispatcher {
   // ---- State -----------------------------------------------------------------------------------
   platform::TComponent* Owner() const { return owner_; }
 
-  // ---- Lifetime across call-outs (GUI-thread service only) ---------------------------------------
-  // A service pass on the owner's thread pins the dispatcher while it calls out to the application:
-  // a port freed inside that call hands the pinned dispatcher over (Orphan) instead of deleting it,
-  // and the last Unpin, when the outermost call-out has returned, frees it.
-  void Pin() { ++pins_; }
+  // ---- Lifetime across call-outs ----------------------------------------------------------------
+  // A pass that calls out to the application pins the dispatcher meanwhile: the socket service on
+  // the owner's thread, and a dispatch thread while the main thread runs a call for it. A port
+  // freed inside that call hands the pinned dispatcher over (Orphan) instead of deleting it, and
+  // the last Unpin, when the outermost call-out has returned, frees it (on the thread that pinned).
+  void Pin();
   // Frees the dispatcher when it was orphaned and this was the last pin; true when it did.
   bool Unpin();
-  bool Pinned() const { return pins_ > 0; }
+  bool Pinned() const;
   // Forgets the owner and leaves the dispatcher to its pins. Only for a pinned dispatcher.
   void Orphan();
-  bool Orphaned() const { return orphaned_; }
+  // Orphans the dispatcher when it is pinned, in one step against a last Unpin on another thread;
+  // true when it did (the caller then lets go of it without deleting it).
+  bool OrphanIfPinned();
+  bool Orphaned() const;
   int Handle() const { return handle_; }
   int DeviceId() const { return deviceId_.load(); }
   int InSize() const { return inSize_; }
@@ -336,6 +340,7 @@ class TQsBaseDispatcher {
   bool NotifyDataHit(int p, int longest, Guard& in, Guard& state);
 
   platform::TComponent* owner_;
+  mutable std::mutex pinLock_;  // pins_ and orphaned_: a dispatch thread pins too
   int pins_ = 0;
   bool orphaned_ = false;
   int handle_ = -1;

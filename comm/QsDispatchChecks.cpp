@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "comm/QsDispatch.h"
+#include "comm/QsDispatchThreads.h"
 
 bool TQsBaseDispatcher::CheckTimerTriggers() {
   Guard state(stateLock_);
@@ -125,6 +126,7 @@ bool TQsBaseDispatcher::NotifyDataHit(int p, int longest, Guard& in, Guard& stat
       state.unlock();
       in.unlock();
       result = NotifyHandlers(DM_AVAIL, static_cast<platform::WPARAM>(before), 0);
+      if (TQsDispatcherThread::ServedDispatcherFreed()) return false;
       in.lock();
       state.lock();
     }
@@ -141,6 +143,7 @@ bool TQsBaseDispatcher::NotifyDataHit(int p, int longest, Guard& in, Guard& stat
     state.unlock();
     in.unlock();
     result = NotifyHandlers(DM_DATA, static_cast<platform::WPARAM>(handle), len);
+    if (TQsDispatcherThread::ServedDispatcherFreed()) return false;
     in.lock();
     state.lock();
   }

@@ -2,6 +2,7 @@
 #include <algorithm>
 
 #include "comm/QsDispatch.h"
+#include "comm/QsDispatchThreads.h"
 
 // ---- The notification pass ------------------------------------------------------------------------
 
@@ -49,6 +50,7 @@ bool TQsBaseDispatcher::CallHandler(int index, bool window, platform::UINT msg, 
       platform::SendMessageTimeout(wnd, msg, first, second, kWindowHandlerTimeoutMs, &answer);
     } else if (method) {
       method(msg, first, second);
+      if (TQsDispatcherThread::ServedDispatcherFreed()) return finished = true, true;
     }
   }
   if (ClosePending()) return true;
@@ -68,9 +70,10 @@ bool TQsBaseDispatcher::NotifyHandlers(platform::UINT msg, platform::WPARAM firs
   try {
     closed = DeliverToHandlers(msg, first, data);
   } catch (...) {
-    EndNotificationPass(msg, first, closed, result);
+    if (!TQsDispatcherThread::ServedDispatcherFreed()) EndNotificationPass(msg, first, closed, result);
     throw;
   }
+  if (TQsDispatcherThread::ServedDispatcherFreed()) return false;  // a handler freed the dispatcher
   if (closed) result = false;
   EndNotificationPass(msg, first, closed, result);
   return result;

@@ -8,6 +8,14 @@
 
 using platform::TSyncEvent;
 
+namespace {
+
+// Asked first after each check that may have run handlers on a dispatch thread: one of them may
+// have freed the dispatcher, which then must not be touched at all (not even to ask ClosePending).
+bool Freed() { return TQsDispatcherThread::ServedDispatcherFreed(); }
+
+}  // namespace
+
 void TQsBaseDispatcher::CreateServiceEvents() {
   if (comEvent_) return;
   comEvent_ = std::make_unique<TSyncEvent>(TSyncEvent::rmAutomatic);
@@ -130,9 +138,9 @@ void TQsBaseDispatcher::FinishPendingClose() {
 bool TQsBaseDispatcher::RunStatusChecks() {
   if (Dispatching()) return true;
   while (CheckStatusTriggers()) {
-    if (ClosePending()) return false;
+    if (Freed() || ClosePending()) return false;
   }
-  return !ClosePending();
+  return !(Freed() || ClosePending());
 }
 
 void TQsBaseDispatcher::ProcessDeviceEvent() {
@@ -152,9 +160,9 @@ void TQsBaseDispatcher::ProcessDeviceEvent() {
   if (!Dispatching()) {
     if (!RunStatusChecks()) return;
     while (!Dispatching() && CheckDataTriggers()) {
-      if (ClosePending()) return;
+      if (Freed() || ClosePending()) return;
     }
-    if (ClosePending()) return;
+    if (Freed() || ClosePending()) return;
   }
   if (StatusHit()) ClearStatusHits();
   if (TSyncEvent* passDone = PassDoneEvent()) passDone->Set();
@@ -163,7 +171,10 @@ void TQsBaseDispatcher::ProcessDeviceEvent() {
 void TQsBaseDispatcher::ProcessTimersAndStatus() {
   if (ClosePending() || Dispatching()) return;
   statusHit_.store(false);
-  while ((CheckStatusTriggers() || CheckTimerTriggers()) && !ClosePending()) {
+  for (;;) {
+    const bool fired = CheckStatusTriggers() || (!(Freed() || ClosePending()) && CheckTimerTriggers());
+    if (Freed()) return;
+    if (!fired || ClosePending()) break;
   }
   if (StatusHit()) ClearStatusHits();
 }

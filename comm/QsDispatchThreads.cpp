@@ -9,9 +9,17 @@
 
 namespace {
 thread_local const TQsBaseDispatcher* tServed = nullptr;
+thread_local bool tServedFreed = false;
 }  // namespace
 
 const TQsBaseDispatcher* TQsDispatcherThread::ServedByCurrentThread() { return tServed; }
+
+void TQsDispatcherThread::ForgetFreedDispatcher() {
+  tServed = nullptr;
+  tServedFreed = true;
+}
+
+bool TQsDispatcherThread::ServedDispatcherFreed() { return tServedFreed; }
 
 TQsDispatcherThread::~TQsDispatcherThread() {
   if (!thread_.joinable()) return;
@@ -34,6 +42,7 @@ void TQsDispatcherThread::Run() {
   } catch (...) {
     platform::HandleException(std::runtime_error("Unknown exception in a dispatcher thread"));
   }
+  if (tServedFreed) return;  // this object went with its dispatcher
   // A loop left by an exception still says goodbye, so that nobody waits for it forever.
   if (!released_.load()) dispatcher_.ReleaseThread(this);
   endedFlag_.store(true);
@@ -66,7 +75,9 @@ void TDispThread::Execute() {
     d.ComEvent()->Wait(kDispatchWaitMs);  // a time-out does not matter: the pass runs either way
     if (d.StopRequested()) break;
     d.ProcessDeviceEvent();
+    if (ServedDispatcherFreed()) return;
     d.ProcessTimersAndStatus();
+    if (ServedDispatcherFreed()) return;
   } while (!d.StopRequested() && !d.ClosePending());
   d.AckEvent()->Set();
   // The port was closed from inside a handler: nobody else will release it, unless a free of the

@@ -26,6 +26,11 @@ class TQsDispatcherThread {
   std::thread::id Id() const { return thread_.get_id(); }
   // The dispatcher whose service thread the caller is (nullptr on any other thread).
   static const TQsBaseDispatcher* ServedByCurrentThread();
+  // Called on a dispatch thread whose own handler frees its dispatcher: from then on the thread
+  // serves nobody, and everything up its stack leaves without touching the dispatcher or the
+  // thread object (both are gone; the thread was detached).
+  static void ForgetFreedDispatcher();
+  static bool ServedDispatcherFreed();
   // Set once the thread has run its last step.
   platform::TSyncEvent& EndedEvent() { return ended_; }
   bool Ended() const { return endedFlag_.load(); }

@@ -28,10 +28,10 @@ std::string CutToCharacters(std::string text, std::size_t count) {
   return text;
 }
 
-// The system's own text for an error number: control characters become blanks and runs of blanks
-// fold into one (the system's texts may end in a line end). Empty when the system has none.
-std::string SystemMessage(int number) {
-  std::string text = CutToCharacters(platform::SystemErrorText(number), kMaxMessageLength);
+// A system text with control characters turned into blanks and runs of blanks folded into one
+// (the system's texts may end in a line end), at most 255 characters.
+std::string CleanSystemText(const std::string& raw) {
+  std::string text = CutToCharacters(raw, kMaxMessageLength);
   std::string cleaned;
   cleaned.reserve(text.size());
   for (char c : text) {
@@ -41,6 +41,9 @@ std::string SystemMessage(int number) {
   }
   return cleaned;
 }
+
+// The system's own text for an error number; empty when the system has none.
+std::string SystemMessage(int number) { return CleanSystemText(platform::SystemErrorText(number)); }
 
 std::string TableText(int id) {
   try {
@@ -281,4 +284,10 @@ int RaiseForCode(const platform::TComponent* component, int code) {
   }
   // The code's number is not kept: callers only learn that the engine failed.
   throw EQsException(std::string("Qs exception"));
+}
+
+int RaiseForFileError(const platform::TComponent* component, int code) {
+  if (code >= 0 || (component != nullptr && component->IsLoading())) return code;
+  const int number = -code;
+  throw platform::EInOutError(CleanSystemText(platform::ErrnoText(number)), number);
 }

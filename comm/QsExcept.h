@@ -56,6 +56,11 @@ std::string MessageForCode(int code);
 // not loading.
 int RaiseForCode(const platform::TComponent* component, int code);
 
+// The same for a file operation's -errno: raises platform::EInOutError with the C library's text
+// for the errno value. Neither the message table nor the serial layer's numbering applies to it
+// (the table's "Too many open files" is its 4, errno 4 is an interrupted call).
+int RaiseForFileError(const platform::TComponent* component, int code);
+
 // ---- Families -------------------------------------------------------------------------------
 
 class EGeneral : public EQsException { public: using EQsException::EQsException; };

@@ -5,6 +5,7 @@
 // removes delivered bytes and discards what no packet can use.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -133,7 +134,8 @@ class TQsDataPacket : public TQsBaseComponent {
   bool ownsBuffer_ = false;
   std::string label_;
   // Cleared when the packet is freed: a delivery whose handler freed its packet stops touching it.
-  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+  // Atomic: the delivery may run on a dispatch thread while the main thread frees the packet.
+  std::shared_ptr<std::atomic<bool>> alive_ = std::make_shared<std::atomic<bool>>(true);
 };
 
 // The manager of one port's packets.

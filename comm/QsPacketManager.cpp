@@ -255,14 +255,19 @@ void TQsDataPacketManager::Unlock() {
 
 // Handlers run on the main thread; a dispatcher that runs its own thread hands them over, letting
 // go of the manager's lock meanwhile (the main thread may arm packets or close the port in them).
+// The dispatcher stays pinned meanwhile: a port freed by the handler cannot wait for this thread,
+// which waits for the handler, so it hands the dispatcher over and the Unpin here frees it.
 void TQsDataPacketManager::Call(const std::function<void()>& handler) {
   auto guarded = [&handler] { platform::GuardHandler(handler); };
   if (platform::IsMainThread()) {
     guarded();
     return;
   }
+  TQsBaseDispatcher* dispatcher = Dispatcher();
+  if (dispatcher != nullptr) dispatcher->Pin();
   mutex_.unlock();
   TQsBaseDispatcher::RunInMainThread(guarded);
+  if (dispatcher != nullptr) dispatcher->Unpin();
   mutex_.lock();
 }
 
@@ -293,7 +298,7 @@ void TQsDataPacketManager::Deliver(TQsDataPacket& packet, std::size_t size, bool
   // pump messages (growing it) or free the packet.
   std::string text;
   if (packet.OnStringPacket) text.assign(reinterpret_cast<const char*>(data), length);
-  const std::shared_ptr<bool> alive = packet.alive_;
+  const std::shared_ptr<std::atomic<bool>> alive = packet.alive_;
   const std::uint64_t epoch = bufferEpoch_;
   const auto stillHere = [&] { return *alive && packet.manager_ == this && !retired_; };
   if (packet.OnPacket) Call([&] { packet.OnPacket(&packet, data, static_cast<int>(length)); });

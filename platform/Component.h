@@ -173,10 +173,13 @@ class TComponent {
   // component named may already be down to its TComponent part: compare its address, do not call
   // into it. Overrides call this base version so that owned components hear too.
   virtual void Notification(TComponent* component, TOperation operation);
+  // Tells the components that asked for a free notification now. A component whose users call
+  // into it when they hear (a port and its data packets) calls this first in its own destructor,
+  // while it is still whole; the base destructor then finds nobody left to tell.
+  void SendFreeNotifications();
 
  private:
   void ForgetFreeNotify(TComponent* component);
-  void SendFreeNotifications();
   void DestroyComponents();
   void CheckNameFree(const std::string& name, const TComponent* exempt) const;
 

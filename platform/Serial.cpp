@@ -174,16 +174,25 @@ bool TSerialDevice::MakeWaitObjects() {
   return true;
 }
 
-bool TSerialDevice::Setup(int /*inSize*/, int /*outSize*/) {
+bool TSerialDevice::Setup(int /*inSize*/, int /*outSize*/, int& systemError) {
   std::shared_lock use(useLock_);
+  systemError = kSysErrInvalidHandle;
   if (closed_.load()) return false;
   termios t{};
-  if (tcgetattr(fd_, &t) != 0) return false;
+  if (tcgetattr(fd_, &t) != 0) {
+    systemError = SystemErrorOf(errno);
+    return false;
+  }
   cfmakeraw(&t);
   t.c_cflag |= CLOCAL | CREAD;
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
-  return tcsetattr(fd_, TCSANOW, &t) == 0;
+  if (tcsetattr(fd_, TCSANOW, &t) != 0) {
+    systemError = SystemErrorOf(errno);
+    return false;
+  }
+  systemError = 0;
+  return true;
 }
 
 bool TSerialDevice::Close(int& systemError) {

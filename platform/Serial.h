@@ -99,6 +99,9 @@ constexpr std::uint8_t kCommRlsdOn = 0x80;
 // The device path "\\.\COMn" (or "COMn") stands for; empty when name is no port name.
 std::string SerialDevicePath(const std::string& name);
 
+// The layer's number (kSysErr...) for an errno value that a device operation failed with.
+int SystemErrorOf(int err);
+
 class TSerialDevice {
  public:
   // Write's answer when the cancel event was set before anything went out.
@@ -116,7 +119,8 @@ class TSerialDevice {
   int Handle() const { return fd_; }
   // Prepares the port for the engine: raw characters, no echo, no line editing, receiver on,
   // modem lines ignored for opening. The queue sizes are advice the line discipline does not need.
-  bool Setup(int inSize, int outSize);
+  // False with systemError (the layer's numbering) when the device refuses.
+  bool Setup(int inSize, int outSize, int& systemError);
   bool IsOpen() const { return !closed_.load(); }
   // Ends every wait and write in progress, then closes the descriptor. False (with systemError)
   // when the system refused; the device is closed for this object all the same.
@@ -166,7 +170,8 @@ class TSerialDevice {
   std::uint32_t TakeCounterErrors();
   std::uint32_t HangUpEvents();
 
-  int fd_;
+  // Atomic: the output thread reads it for its wait while a close on another thread clears it.
+  std::atomic<int> fd_;
   bool owned_;
   int epollFd_ = -1;
   int wakeFd_ = -1;    // SetEventMask wakes the waiter

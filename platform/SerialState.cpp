@@ -47,6 +47,8 @@ std::uint32_t BaudRate(speed_t code) {
   return 0;
 }
 
+}  // namespace
+
 int SystemErrorOf(int err) {
   switch (err) {
     case EINVAL: return kSysErrInvalidParameter;
@@ -56,8 +58,6 @@ int SystemErrorOf(int err) {
     default: return kSysErrGenFailure;
   }
 }
-
-}  // namespace
 
 bool ValidCommState(const TCommState& s) {
   speed_t code;

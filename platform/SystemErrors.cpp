@@ -32,6 +32,10 @@ std::string SystemErrorText(int number) {
   for (const TSystemText& entry : kSerialTexts) {
     if (entry.number == number) return entry.text;
   }
+  return ErrnoText(number);
+}
+
+std::string ErrnoText(int number) {
   const char* description = strerrordesc_np(number);
   return description != nullptr ? description : std::string();
 }

@@ -11,4 +11,8 @@ namespace platform {
 // The text of a serial-layer number, else the C library's description of the number, else empty.
 std::string SystemErrorText(int number);
 
+// The C library's description of an errno value (a file's failure), else empty. Never the serial
+// layer's text: errno 1 is EPERM, not that layer's "Incorrect function.".
+std::string ErrnoText(int number);
+
 }  // namespace platform

@@ -14,6 +14,8 @@ TQsCustomComPort::TQsCustomComPort(platform::TComponent* owner) : TQsBaseCompone
 TQsCustomComPort::~TQsCustomComPort() {
   *alive_ = false;
   reopenPending_ = false;  // nobody is left to open it
+  // Data packets let go of the port through its link, which must still be whole when they do.
+  SendFreeNotifications();
   // A derived port closes in its own destructor to hear its own closing operations; whatever is
   // still open here is closed as a plain port.
   if (state_ == psOpen) {
@@ -25,7 +27,8 @@ TQsCustomComPort::~TQsCustomComPort() {
   }
   // Still closing (a deferred close not finished yet): the service threads end by themselves once
   // the close is pending; freeing the dispatcher under them would race their own release. A
-  // dispatcher serviced on this thread is up the stack instead (pinned) and is handed over to it.
+  // dispatcher serviced on this thread is up the stack instead (pinned), or its dispatch thread
+  // waits for a call this thread runs (pinned too): it is handed over.
   if (dispatcher_) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(3 * kThreadAckTimeoutMs);
     while (dispatcher_->ClosePending() && !dispatcher_->Pinned() && dispatcher_->Started() &&
@@ -96,8 +99,9 @@ void TQsCustomComPort::ServicePort() {
 void TQsCustomComPort::FreeDispatcher() {
   // Forget it first: code run by its destruction must not find a half-destroyed dispatcher.
   std::unique_ptr<TQsBaseDispatcher> dispatcher = std::move(dispatcher_);
-  // Still in a call-out of its own up the stack: freed when that returns.
-  if (dispatcher && dispatcher->Pinned()) dispatcher.release()->Orphan();
+  // Still in a call-out of its own (up this stack, or a dispatch thread's call that this thread
+  // runs): freed when that returns.
+  if (dispatcher && dispatcher->OrphanIfPinned()) dispatcher.release();
   dispatcher.reset();
 }
 

@@ -27,6 +27,10 @@
 constexpr platform::UINT kPortOpenedMessage = 0x7E08;
 constexpr platform::UINT kPortClosingMessage = 0x7E09;
 constexpr platform::UINT kPortCloseMessage = 0x7E0A;
+// While the pass that asked for a deferred close is still under way, the close is looked at again
+// on this timer of the port window (a re-posted message would keep a handler's wait busy).
+constexpr platform::UINT_PTR kPortCloseRetryTimer = 0x7E0A;
+constexpr unsigned kPortCloseRetryMs = 10;
 
 constexpr const char* kPortWindowClass = "qsComWindow";
 
@@ -345,6 +349,7 @@ class TQsCustomComPort : public TQsBaseComponent, public TQsPortLink {
   bool openWhenLoaded_ = false;
   std::unique_ptr<TQsBaseDispatcher> dispatcher_;
   platform::HWND window_ = 0;
+  platform::LPARAM closeRetryParam_ = 0;  // the deferred close's message parameter, for its retry
   TQsTriggerSave triggerSave_;
   std::vector<TUserRecord> users_;
 };

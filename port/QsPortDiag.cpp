@@ -74,7 +74,7 @@ void TQsCustomComPort::SetDiagState(const TDiagOps& ops, TTraceLogState& state, 
         ops.resume(d);
         // The dump stops the recording whether or not the file could be written.
         state = tlOff;
-        RaiseIfFailed(value == tlDump ? ops.dump(d, *this) : ops.append(d, *this));
+        RaiseForFileError(this, value == tlDump ? ops.dump(d, *this) : ops.append(d, *this));
       }
       state = tlOff;
       break;

@@ -124,12 +124,15 @@ void TQsCustomComPort::PortClose() {
 }
 
 void TQsCustomComPort::FinishDeferredClose(platform::LPARAM lParam) {
-  // Re-posted while the service still runs, and while the pass that asked for the close is still
-  // on the stack (it runs on this thread when the dispatcher is serviced from the message loop).
+  // Tried again while the service still runs, and while the pass that asked for the close is still
+  // on the stack (it runs on this thread when the dispatcher is serviced from the message loop). A
+  // timer, not a re-posted message: a handler that waits inside the pass would spin on the message.
   if (dispatcher_->Started() || dispatcher_->Dispatching()) {
-    platform::PostMessage(window_, kPortCloseMessage, 0, lParam);
+    closeRetryParam_ = lParam;
+    platform::SetTimer(window_, kPortCloseRetryTimer, kPortCloseRetryMs);
     return;
   }
+  platform::KillTimer(window_, kPortCloseRetryTimer);
   ManageWindow(false);
   FreeDispatcher();
   state_ = psClosed;

@@ -46,10 +46,16 @@ TQsCustomComPort* TQsCustomComPort::PortOfMessage(platform::LPARAM lParam) {
 
 platform::LRESULT TQsCustomComPort::WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
                                                 platform::LPARAM lParam) {
-  const bool ours = IsTriggerMessage(msg) || msg == kPortCloseMessage;
+  bool ours = IsTriggerMessage(msg) || msg == kPortCloseMessage;
   auto* windowPort = reinterpret_cast<TQsCustomComPort*>(platform::GetWindowLongPtr(hwnd, platform::GWLP_USERDATA));
   if (!ours && windowPort == nullptr) return platform::DefWindowProc(hwnd, msg, wParam, lParam);
   platform::LRESULT result = 0;
+  if (msg == platform::WM_TIMER && wParam == kPortCloseRetryTimer) {
+    platform::KillTimer(hwnd, kPortCloseRetryTimer);
+    msg = kPortCloseMessage;  // the deferred close, looked at again
+    lParam = windowPort->closeRetryParam_;
+    ours = true;
+  }
   try {
     if (!ours) {
       if (!windowPort->HandleWindowMessage(msg, wParam, lParam, result))

@@ -138,7 +138,13 @@ bool TQsWin32Dispatcher::DeviceWaitEvent(std::uint32_t& eventMask) {
   return device_ && device_->WaitEvent(eventMask);
 }
 
-bool TQsWin32Dispatcher::DeviceSetup(int inSize, int outSize) { return device_ && device_->Setup(inSize, outSize); }
+bool TQsWin32Dispatcher::DeviceSetup(int inSize, int outSize) {
+  int error = platform::kSysErrInvalidHandle;
+  if (device_ && device_->Setup(inSize, outSize, error)) return true;
+  lastError_ = error;
+  errno = error;  // the opener reports the system error, in the layer's numbering as DeviceOpen does
+  return false;
+}
 
 int TQsWin32Dispatcher::ServiceOnce() {
   std::this_thread::yield();

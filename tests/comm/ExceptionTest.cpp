@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <functional>
@@ -336,6 +337,21 @@ TEST(MessageForCode, SerialSystemErrorsReadAsTheSerialLayerMeansThem) {
     EXPECT_EQ(e.ErrorCode(), platform::kSysErrInvalidParameter);
     EXPECT_EQ(e.Message(), "The parameter is incorrect.");
   }
+}
+
+// A file's failure is an errno value: it reads as the C library's text for it, even where the
+// message table or the serial layer has a text of its own for the same number.
+TEST(RaiseForFileError, ReadsAsTheErrnoText) {
+  for (int error : {EPERM, ENOENT, EINTR, EIO, ENXIO, ENOMEM, EMLINK, EUSERS}) {
+    try {
+      RaiseForFileError(nullptr, -error);
+      ADD_FAILURE() << "nothing raised for " << error;
+    } catch (const platform::EInOutError& e) {
+      EXPECT_EQ(e.ErrorCode(), error);
+      EXPECT_EQ(e.Message(), strerrordesc_np(error)) << error;
+    }
+  }
+  EXPECT_EQ(RaiseForFileError(nullptr, 0), 0);
 }
 
 TEST(MessageForCode, SystemTextsHaveNoControlCharactersOrDoubleBlanks) {

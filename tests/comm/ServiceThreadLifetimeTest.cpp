@@ -1,6 +1,6 @@
 // Freeing a dispatcher that runs its service threads while a notification pass is under way: from
-// the main thread while a handler runs on the dispatch thread, and from a window handler that the
-// dispatch thread waits for. The free must neither hang nor touch freed memory, and leaves no
+// the main thread while a handler runs on the dispatch thread, from a window handler that the
+// dispatch thread waits for, and from a handler that the dispatch thread itself runs. The free must neither hang nor touch freed memory, and leaves no
 // descriptor behind.
 #include <gtest/gtest.h>
 
@@ -21,7 +21,7 @@ using namespace std::chrono_literals;
 
 using testpump::Eventually;
 
-enum class TFreer { kMainWhileHandlerRuns, kWindowHandler };
+enum class TFreer { kMainWhileHandlerRuns, kWindowHandler, kMethodHandlerOnTheDispatchThread };
 
 struct TCase {
   const char* name;
@@ -44,6 +44,10 @@ struct TScene {
   void OnMethod(platform::UINT msg, platform::WPARAM, platform::LPARAM) {
     if (msg != DM_DATA) return;
     ++calls;
+    if (freer == TFreer::kMethodHandlerOnTheDispatchThread) {
+      FreeDevice();  // the pass that runs this handler is the device's own
+      return;
+    }
     inHandler = true;
     std::this_thread::sleep_for(100ms);  // the main thread frees the device meanwhile
   }
@@ -97,7 +101,8 @@ TEST_P(FreeDuringAPass, EndsPromptlyAndLeavesNothingBehind) {
 
 INSTANTIATE_TEST_SUITE_P(ThreadedDispatcher, FreeDuringAPass,
                          testing::Values(TCase{"FromTheMainThreadWhileAHandlerRuns", TFreer::kMainWhileHandlerRuns},
-                                         TCase{"FromAWindowHandlerTheDispatchThreadWaitsFor", TFreer::kWindowHandler}),
+                                         TCase{"FromAWindowHandlerTheDispatchThreadWaitsFor", TFreer::kWindowHandler},
+                                         TCase{"FromAHandlerOnItsOwnDispatchThread", TFreer::kMethodHandlerOnTheDispatchThread}),
                          [](const testing::TestParamInfo<TCase>& info) { return std::string(info.param.name); });
 
 }  // namespace

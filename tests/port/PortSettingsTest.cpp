@@ -2,6 +2,9 @@
 // trace and dispatch log states with the files a close writes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -485,6 +489,70 @@ TEST_F(PortDiagnostics, ADumpThatCannotBeWrittenStillClosesThePortAndRaises) {
   EXPECT_EQ(record.freed, 1);
   EXPECT_EQ(port.Tracing(), tlOff);
   EXPECT_NO_THROW(port.SetOpen(true)) << "the port can be used again";
+}
+
+// A file the system refuses reads as the system's errno text, whatever number the failure has:
+// not the serial layer's text that shares the number (1: "Incorrect function.") nor the message
+// table's (2: "File not found").
+TEST_F(PortDiagnostics, AFileTheSystemRefusesReadsAsTheSystemsErrnoText) {
+  struct Case {
+    const char* name;
+    int error;
+    std::function<fs::path(const fs::path&)> make;  // prepares the failure, returns the trace name
+  };
+  const Case cases[] = {
+      {"immutable file", EPERM,
+       [](const fs::path& d) {
+         const fs::path file = d / "immutable.trc";
+         std::ofstream(file) << "old";
+         const int fd = open(file.c_str(), O_RDONLY);
+         int flags = 0;
+         const bool made = fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 &&
+                           (flags |= FS_IMMUTABLE_FL, ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0);
+         if (fd >= 0) close(fd);
+         return made ? file : fs::path();
+       }},
+      {"missing folder", ENOENT, [](const fs::path& d) { return d / "missing" / "x.trc"; }},
+      {"a folder", EISDIR,
+       [](const fs::path& d) {
+         fs::create_directories(d / "folder.trc");
+         return d / "folder.trc";
+       }},
+      {"through a file", ENOTDIR,
+       [](const fs::path& d) {
+         std::ofstream(d / "plain") << "x";
+         return d / "plain" / "x.trc";
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const fs::path name = c.make(dir);
+    if (name.empty()) {
+      std::cout << "[ SKIPPED ] " << c.name << ": the file system keeps no immutable flag here\n";
+      continue;
+    }
+    port.SetTraceName(name.string());
+    port.SetTracing(tlOn);
+    Open();
+    port.PutString("data");
+    try {
+      port.SetTracing(tlDump);
+      ADD_FAILURE() << "nothing raised";
+    } catch (const platform::EInOutError& e) {
+      EXPECT_EQ(e.ErrorCode(), c.error);
+      EXPECT_EQ(e.Message(), strerrordesc_np(c.error));
+    }
+    port.SetOpen(false);
+    if (c.error == EPERM) {  // the fixture removes the folder: the file must be writable again
+      const int fd = open(name.c_str(), O_RDONLY);
+      int flags = 0;
+      if (fd >= 0 && ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0) {
+        flags &= ~FS_IMMUTABLE_FL;
+        ioctl(fd, FS_IOC_SETFLAGS, &flags);
+      }
+      if (fd >= 0) close(fd);
+    }
+  }
 }
 
 }  // namespace

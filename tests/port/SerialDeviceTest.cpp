@@ -109,7 +109,7 @@ class SerialDevice : public testing::Test {
     int error = 0;
     device = OpenPort(1, error);
     ASSERT_TRUE(device) << error;
-    ASSERT_TRUE(device->Setup(4096, 4096));
+    ASSERT_TRUE(device->Setup(4096, 4096, error));
     ASSERT_TRUE(device->SetEventMask(platform::kCommEvRxChar | platform::kCommEvCts | platform::kCommEvDsr |
                                      platform::kCommEvRlsd));
   }
@@ -138,7 +138,9 @@ TEST_F(SerialDevice, SetupMakesTheLineRaw) {
   cooked.c_oflag |= OPOST;
   cooked.c_cflag &= ~static_cast<tcflag_t>(CLOCAL);
   ASSERT_EQ(tcsetattr(pty.PortFd(), TCSANOW, &cooked), 0);
-  ASSERT_TRUE(device->Setup(4096, 4096));
+  int error = -1;
+  ASSERT_TRUE(device->Setup(4096, 4096, error));
+  EXPECT_EQ(error, 0);
   const termios t = PortTermios();
   EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
   EXPECT_EQ(t.c_oflag & OPOST, 0u);

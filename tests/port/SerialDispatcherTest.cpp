@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <future>
 #include <memory>
 #include <string>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "comm/QsDispatchThreads.h"
+#include "comm/QsExcept.h"
 #include "platform/MessageLoop.h"
 #include "platform/Threads.h"
 #include "port/QsSelPort.h"
@@ -369,6 +371,39 @@ TEST(SerialTapiDispatcher, AdoptsAnOpenDeviceAndRefusesNone) {
   TQsTAPI32Dispatcher none(nullptr, 0);
   EXPECT_EQ(none.OpenPort("", 9600, 0, 8, 1, 4096, 4096, 0), kErrCommNotOpen);
   EXPECT_FALSE(none.Started());
+}
+
+// A device that refuses to be set up is reported in the serial layer's numbering, with its text:
+// not the errno value read as that numbering (EIO is 5, which reads "File access denied").
+TEST(SerialTapiDispatcher, ASetupTheDeviceRefusesReportsTheLayersNumberAndText) {
+  struct Case {
+    const char* name;
+    std::function<int(TPtyPair&)> descriptor;  // what the dispatcher adopts
+    int code;
+    const char* text;
+  };
+  const Case cases[] = {
+      {"hung-up line", [](TPtyPair& pty) { pty.ClosePeer(); return dup(pty.PortFd()); },
+       -platform::kSysErrIoDevice, "The request could not be performed because of an I/O device error."},
+      {"not a terminal", [](TPtyPair&) {
+         int fds[2];
+         if (pipe(fds) != 0) return -1;
+         close(fds[1]);
+         return fds[0];
+       },
+       -platform::kSysErrInvalidFunction, "Incorrect function."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TPtyPair pty;
+    const int fd = c.descriptor(pty);
+    ASSERT_GE(fd, 0);
+    TQsTAPI32Dispatcher d(nullptr, fd);
+    const int code = d.OpenPort("", 9600, 0, 8, 1, 4096, 4096, 0);
+    EXPECT_EQ(code, c.code);
+    EXPECT_EQ(MessageForCode(code), c.text);
+    EXPECT_FALSE(d.Started());
+  }
 }
 
 TEST(SerialTapiDispatcher, AHandleTheSystemRefusesToCloseKeepsItsId) {

@@ -1,12 +1,17 @@
 // The lifetime matrix of the socket port: for every event the port, the socket port and the socket
-// dispatcher deliver, an application that closes, reopens or frees the port from inside that event.
+// dispatcher deliver, and for the events of a data packet on the port, an application that closes,
+// reopens or frees the port (or the packet) from inside that event.
 // Whatever it does, nothing crashes, hangs or spins, the next opening works, and no descriptor leaks.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "comm/QsMisc.h"
+#include "comm/QsPacket.h"
+#include "platform/Application.h"
 #include "port/QsWsPort.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/ProcessProbe.h"
@@ -34,7 +39,7 @@ enum class TEv {
   PortOpened,
   PortClosed,
 };
-enum class TAct { Close, Reopen, Free };
+enum class TAct { Close, Reopen, Free, CloseThenWait };
 
 const char* EvName(TEv e) {
   switch (e) {
@@ -55,7 +60,15 @@ const char* EvName(TEv e) {
   }
   return "?";
 }
-const char* ActName(TAct a) { return a == TAct::Close ? "Close" : a == TAct::Reopen ? "Reopen" : "Free"; }
+const char* ActName(TAct a) {
+  switch (a) {
+    case TAct::Close: return "Close";
+    case TAct::Reopen: return "Reopen";
+    case TAct::Free: return "Free";
+    case TAct::CloseThenWait: return "CloseThenWait";
+  }
+  return "?";
+}
 
 bool ServerEvent(TEv e) { return e == TEv::Accept || e == TEv::ClientLeft || e == TEv::CarrierLost; }
 
@@ -138,6 +151,24 @@ class LifePort : public TQsCustomWinsockPort {
   bool fired_ = false;
 };
 
+// The process-wide pieces (device socket, its window, the loop's descriptors) are made before any
+// count is taken.
+void WarmUp() {
+  std::uint16_t p = 0;
+  const int l = peer::Listen(p);
+  TRecord r;
+  LifePort warm(r, TEv::Avail, [] {});
+  warm.SetServerAddress("127.0.0.1");
+  warm.SetWsPort(std::to_string(p));
+  warm.SetOpen(true);
+  const int s = peer::Accept(l);
+  PumpUntil([&] { return r.connects == 1; });
+  warm.SetOpen(false);
+  peer::Close(s);
+  peer::Close(l);
+  PumpFor(100);
+}
+
 struct TCase {
   TEv ev;
   TAct act;
@@ -145,23 +176,7 @@ struct TCase {
 
 class WsLifetime : public ::testing::TestWithParam<TCase> {
  protected:
-  static void SetUpTestSuite() {
-    // The process-wide pieces (device socket, its window, the loop's descriptors) exist before any
-    // count is taken.
-    std::uint16_t p = 0;
-    const int l = peer::Listen(p);
-    TRecord r;
-    LifePort warm(r, TEv::Avail, [] {});
-    warm.SetServerAddress("127.0.0.1");
-    warm.SetWsPort(std::to_string(p));
-    warm.SetOpen(true);
-    const int s = peer::Accept(l);
-    PumpUntil([&] { return r.connects == 1; });
-    warm.SetOpen(false);
-    peer::Close(s);
-    peer::Close(l);
-    PumpFor(100);
-  }
+  static void SetUpTestSuite() { WarmUp(); }
 
   void SetUp() override {
     listener_ = peer::Listen(listenPort_);
@@ -189,6 +204,13 @@ class WsLifetime : public ::testing::TestWithParam<TCase> {
       case TAct::Free:
         port_.reset();
         break;
+      case TAct::CloseThenWait: {
+        port_->SetOpen(false);
+        const std::int64_t before = probe::CpuMilliseconds();
+        WaitTicks(6, true);  // about a third of a second, handling messages meanwhile
+        waitCpuMs_ = probe::CpuMilliseconds() - before;
+        break;
+      }
     }
   }
 
@@ -312,6 +334,7 @@ class WsLifetime : public ::testing::TestWithParam<TCase> {
   std::uint16_t serverPort_ = 0;
   int baseline_ = 0;
   int errorsAtAction_ = 0;
+  std::int64_t waitCpuMs_ = -1;  // CPU time the process spent while the handler waited
 };
 
 TEST_P(WsLifetime, SurvivesTheActionInsideTheEvent) {
@@ -328,6 +351,11 @@ TEST_P(WsLifetime, SurvivesTheActionInsideTheEvent) {
   EXPECT_LT(probe::CpuMilliseconds() - cpuBefore, 150) << "the loop spins";
 
   switch (c.act) {
+    case TAct::CloseThenWait:
+      // Generous: a close message posted again and again takes the whole wait.
+      EXPECT_GE(waitCpuMs_, 0);
+      EXPECT_LT(waitCpuMs_, 150) << "the wait inside the handler spins";
+      [[fallthrough]];
     case TAct::Close:
       ASSERT_TRUE(PumpUntil([&] { return port_->State() == psClosed; }, 2000));
       EXPECT_FALSE(port_->Open());
@@ -364,6 +392,8 @@ std::vector<TCase> AllCases() {
                 TEv::CarrierLost, TEv::Connect, TEv::PeerReset, TEv::Refused, TEv::PeerClose, TEv::Accept,
                 TEv::ClientLeft, TEv::PortOpened, TEv::PortClosed})
     for (TAct a : {TAct::Close, TAct::Reopen, TAct::Free}) cases.push_back({e, a});
+  // A wait after the close, inside a pass.
+  for (TEv e : {TEv::Avail, TEv::TimerTrigger}) cases.push_back({e, TAct::CloseThenWait});
   return cases;
 }
 
@@ -371,5 +401,141 @@ INSTANTIATE_TEST_SUITE_P(Matrix, WsLifetime, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<TCase>& info) {
                            return std::string(EvName(info.param.ev)) + "_" + ActName(info.param.act);
                          });
+
+// ---- Data packets on the socket port ----------------------------------------------------------------
+
+enum class TPacketAct { ClosePort, ReopenPort, FreePort, FreePacket };
+
+struct TPacketCase {
+  const char* name;
+  bool stringEvent;
+  TPacketAct act;
+};
+
+class WsPacketLifetime : public ::testing::TestWithParam<TPacketCase> {
+ protected:
+  static void SetUpTestSuite() { WarmUp(); }
+  void SetUp() override {
+    listener_ = peer::Listen(listenPort_);
+    baseline_ = probe::OpenDescriptorCount();
+  }
+  void TearDown() override {
+    for (int fd : peers_) peer::Close(fd);
+    peer::Close(listener_);
+  }
+
+  // A port with one line packet that records the lines, opened and linked to a peer of ours.
+  int Make(std::unique_ptr<TQsCustomWinsockPort>& port, std::unique_ptr<TQsDataPacket>& packet,
+           std::vector<std::string>& lines) {
+    port = std::make_unique<TQsCustomWinsockPort>(nullptr);
+    port->SetDeviceLayer(dlSocket);
+    port->SetTelnetMode(false);
+    port->SetServerAddress("127.0.0.1");
+    port->SetWsPort(std::to_string(listenPort_));
+    packet = std::make_unique<TQsDataPacket>(nullptr);
+    packet->SetStartCond(scAnyData);
+    packet->SetEndCond(EndSet({ecString}));
+    packet->SetEndString("\r\n");
+    packet->SetTimeOut(0);
+    packet->SetComPort(port.get());
+    packet->OnStringPacket =
+        TStringPacketNotifyEvent(&lines, "lines", [&lines](TComponent*, const std::string& s) { lines.push_back(s); });
+    packet->SetEnabled(true);
+    port->SetOpen(true);
+    const int fd = peer::Accept(listener_, 2000);
+    if (fd >= 0) peers_.push_back(fd);
+    return fd;
+  }
+
+  int listener_ = -1;
+  std::uint16_t listenPort_ = 0;
+  std::vector<int> peers_;
+  int baseline_ = 0;
+};
+
+TEST_P(WsPacketLifetime, SurvivesTheActionInsideThePacketEvent) {
+  const TPacketCase& c = GetParam();
+  int reports = 0;
+  auto previous = SetExceptionHandler([&](const std::exception&) { ++reports; });
+  std::unique_ptr<TQsCustomWinsockPort> port;
+  std::unique_ptr<TQsDataPacket> packet;
+  std::vector<std::string> lines;
+  const int fd = Make(port, packet, lines);
+  ASSERT_GE(fd, 0);
+  int events = 0;
+  auto act = [&] {
+    if (++events > 1) return;
+    switch (c.act) {
+      case TPacketAct::ClosePort:
+        port->SetOpen(false);
+        break;
+      case TPacketAct::ReopenPort:
+        port->SetOpen(false);
+        port->SetOpen(true);
+        break;
+      case TPacketAct::FreePort:
+        port.reset();
+        break;
+      case TPacketAct::FreePacket:
+        packet.reset();
+        break;
+    }
+  };
+  if (c.stringEvent) {
+    packet->OnStringPacket = TStringPacketNotifyEvent(&lines, "act", [&](TComponent*, const std::string& s) {
+      lines.push_back(s);
+      act();
+    });
+  } else {
+    packet->OnPacket = TPacketNotifyEvent(&lines, "act", [&](TComponent*, const std::uint8_t* d, int n) {
+      lines.emplace_back(reinterpret_cast<const char*>(d), static_cast<std::size_t>(n));
+      act();
+    });
+  }
+  peer::Send(fd, "one\r\ntwo\r\n");
+  ASSERT_TRUE(PumpUntil([&] { return events > 0; }, 3000)) << "no packet";
+  ASSERT_TRUE(PumpUntil([&] { return !port || port->State() != psClosing; }, 3000)) << "the close never ends";
+
+  PumpFor(100);
+  const std::int64_t cpuBefore = probe::CpuMilliseconds();
+  PumpFor(300);
+  EXPECT_LT(probe::CpuMilliseconds() - cpuBefore, 120) << "the loop spins";
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.front(), "one\r\n");
+  packet.reset();
+  port.reset();
+  for (int p : peers_) peer::Close(p);
+  peers_.clear();
+  // A connection a reopened port made before it was freed may still wait at the listener.
+  for (int stale = peer::Accept(listener_, 50); stale >= 0; stale = peer::Accept(listener_, 50)) peer::Close(stale);
+  PumpFor(100);
+  EXPECT_EQ(probe::OpenDescriptorCount(), baseline_) << "descriptors leaked";
+  EXPECT_EQ(reports, 0);
+  SetExceptionHandler(previous);
+
+  // The next port with its packet gets the next line.
+  std::vector<std::string> next;
+  const int again = Make(port, packet, next);
+  ASSERT_GE(again, 0);
+  peer::Send(again, "next\r\n");
+  EXPECT_TRUE(PumpUntil([&] { return !next.empty(); }, 3000));
+  if (!next.empty()) {
+    EXPECT_EQ(next.front(), "next\r\n");
+  }
+  packet.reset();
+  port.reset();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrix, WsPacketLifetime,
+    ::testing::Values(TPacketCase{"PacketClosesPort", false, TPacketAct::ClosePort},
+                      TPacketCase{"PacketReopensPort", false, TPacketAct::ReopenPort},
+                      TPacketCase{"PacketFreesPort", false, TPacketAct::FreePort},
+                      TPacketCase{"PacketFreesPacket", false, TPacketAct::FreePacket},
+                      TPacketCase{"StringClosesPort", true, TPacketAct::ClosePort},
+                      TPacketCase{"StringReopensPort", true, TPacketAct::ReopenPort},
+                      TPacketCase{"StringFreesPort", true, TPacketAct::FreePort},
+                      TPacketCase{"StringFreesPacket", true, TPacketAct::FreePacket}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
