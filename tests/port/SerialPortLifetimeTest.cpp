@@ -14,6 +14,7 @@
 #include "comm/QsPacket.h"
 #include "platform/Application.h"
 #include "port/QsPort.h"
+#include "tests/port/PacketActs.h"
 #include "tests/support/ProcessProbe.h"
 #include "tests/support/PtyPair.h"
 #include "tests/support/Pump.h"
@@ -268,8 +269,6 @@ INSTANTIATE_TEST_SUITE_P(Matrix, SerialPortLifetime, testing::ValuesIn(AllCases(
 
 // ---- Data packets on the serial port --------------------------------------------------------------
 
-enum class TPacketAct { ClosePort, ReopenPort, FreePort, FreePacket };
-
 struct TPacketCase {
   const char* name;
   bool stringEvent;
@@ -315,21 +314,7 @@ TEST_P(SerialPacketLifetime, SurvivesTheActionInsideThePacketEvent) {
   int events = 0;
   auto act = [&] {
     if (++events > 1) return;
-    switch (c.act) {
-      case TPacketAct::ClosePort:
-        port->SetOpen(false);
-        break;
-      case TPacketAct::ReopenPort:
-        port->SetOpen(false);
-        port->SetOpen(true);
-        break;
-      case TPacketAct::FreePort:
-        port.reset();
-        break;
-      case TPacketAct::FreePacket:
-        packet.reset();
-        break;
-    }
+    ApplyPacketAct(c.act, port, packet);
   };
   if (c.stringEvent) {
     packet->OnStringPacket = TStringPacketNotifyEvent(&lines, "act", [&](platform::TComponent*, const std::string& s) {

@@ -13,6 +13,7 @@
 #include "comm/QsPacket.h"
 #include "platform/Application.h"
 #include "port/QsWsPort.h"
+#include "tests/port/PacketActs.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/ProcessProbe.h"
 #include "tests/support/Pump.h"
@@ -404,8 +405,6 @@ INSTANTIATE_TEST_SUITE_P(Matrix, WsLifetime, ::testing::ValuesIn(AllCases()),
 
 // ---- Data packets on the socket port ----------------------------------------------------------------
 
-enum class TPacketAct { ClosePort, ReopenPort, FreePort, FreePacket };
-
 struct TPacketCase {
   const char* name;
   bool stringEvent;
@@ -465,21 +464,7 @@ TEST_P(WsPacketLifetime, SurvivesTheActionInsideThePacketEvent) {
   int events = 0;
   auto act = [&] {
     if (++events > 1) return;
-    switch (c.act) {
-      case TPacketAct::ClosePort:
-        port->SetOpen(false);
-        break;
-      case TPacketAct::ReopenPort:
-        port->SetOpen(false);
-        port->SetOpen(true);
-        break;
-      case TPacketAct::FreePort:
-        port.reset();
-        break;
-      case TPacketAct::FreePacket:
-        packet.reset();
-        break;
-    }
+    ApplyPacketAct(c.act, port, packet);
   };
   if (c.stringEvent) {
     packet->OnStringPacket = TStringPacketNotifyEvent(&lines, "act", [&](TComponent*, const std::string& s) {
