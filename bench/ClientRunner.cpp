@@ -1,6 +1,7 @@
 #include "bench/ClientRunner.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/MessageLoop.h"
@@ -38,6 +39,13 @@ long ClientRunner::List(const std::string& path) {
 
 void ClientRunner::LogOff() { client_.LogOff(); }
 
+void ClientRunner::LogOffAndExit() {
+  quitting_ = true;
+  client_.LogOff();
+  std::fflush(nullptr);
+  std::_Exit(0);  // the server had not answered within the pause: LogOff closed the connection
+}
+
 bool ClientRunner::Wait(TFtpStatusCode code) {
   last_ = -1;
   platform::MSG msg;
@@ -53,6 +61,10 @@ bool ClientRunner::Wait(TFtpStatusCode code) {
 void ClientRunner::Status(platform::TComponent*, TFtpStatusCode code, const char* text) {
   if (code == fsDataAvailable && text != nullptr) listed_ = static_cast<long>(std::strlen(text));
   last_ = code;
+  if (quitting_ && (code == fsLoggedOut || code == fsDisconnected)) {
+    std::fflush(nullptr);
+    std::_Exit(0);
+  }
 }
 
 void ClientRunner::Error(platform::TComponent*, std::int32_t code, const char* text) {

@@ -19,6 +19,9 @@ class ClientRunner {
   // A names-only listing of path; its length in bytes, or -1 when it failed.
   long List(const std::string& path);
   void LogOff();
+  // Sends QUIT and ends the process once the server has answered and the connection is closed,
+  // where curl and wget end too: the rest of LogOff's fixed pause is idle time, not the transfer's.
+  [[noreturn]] void LogOffAndExit();
 
  private:
   bool Wait(TFtpStatusCode code);
@@ -29,6 +32,7 @@ class ClientRunner {
   int last_ = -1;
   long listed_ = 0;
   bool failed_ = false;
+  bool quitting_ = false;
 };
 
 }  // namespace bench

@@ -7,7 +7,8 @@
 // /tmp (here the disk's file system); the served files live in /dev/shm).
 //
 // Every download runs in a process of its own (the client too: this program started again with
-// --get, --many or --list), so that wall time, CPU seconds and peak memory are each its own. The
+// --get, --many or --list), so that wall time, CPU seconds and peak memory are each its own; the
+// client's process ends once its QUIT is answered and the connection closed, as the others do. The
 // rounds interleave the four programs, in an order that turns each round, so that a slow moment of
 // the machine does not fall on one of them only; the figure compared is the median, shown with
 // the range. curl is left out of the many files: fetching a numbered range over one connection, it
@@ -44,8 +45,7 @@ constexpr long kTmpfsMagic = 0x01021994;
 int GetChild(std::uint16_t port, const std::string& remote, const std::string& local, const std::string& caFile = "") {
   bench::ClientRunner runner(port, caFile);
   if (!runner.LogOn() || !runner.Retrieve(remote, local)) return 1;
-  runner.LogOff();
-  return 0;
+  runner.LogOffAndExit();
 }
 
 int ManyChild(std::uint16_t port, int files, const std::string& folder) {
@@ -53,15 +53,13 @@ int ManyChild(std::uint16_t port, int files, const std::string& folder) {
   if (!runner.LogOn()) return 1;
   for (int i = 0; i < files; ++i)
     if (!runner.Retrieve("many/f" + std::to_string(i), folder + "/f" + std::to_string(i))) return 1;
-  runner.LogOff();
-  return 0;
+  runner.LogOffAndExit();
 }
 
 int ListChild(std::uint16_t port, const std::string& path) {
   bench::ClientRunner runner(port);
   if (!runner.LogOn() || runner.List(path) <= 0) return 1;
-  runner.LogOff();
-  return 0;
+  runner.LogOffAndExit();
 }
 
 // ---- Figures ---------------------------------------------------------------------------------------

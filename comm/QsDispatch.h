@@ -170,6 +170,8 @@ class TQsBaseDispatcher {
   void PauseTrace();
   void ResumeTrace();
   void AddTraceEntry(char kind, std::uint8_t b);
+  // A text recorded under its own kind (the file shows it as "Special-<kind>: "), when tracing.
+  void TraceText(char kind, const std::string& text);
   int DumpTrace(const std::string& fileName, bool hexMode, bool allHex);
   int AppendTrace(const std::string& fileName, bool hexMode, bool allHex);
   void StartLog(std::uint32_t size);

@@ -38,6 +38,10 @@ void TQsBaseDispatcher::AddTraceEntry(char kind, std::uint8_t b) {
   trace_.Add(kind, b);
 }
 
+void TQsBaseDispatcher::TraceText(char kind, const std::string& text) {
+  TraceBytes(kind, reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()));
+}
+
 int TQsBaseDispatcher::DumpTrace(const std::string& fileName, bool hexMode, bool allHex) {
   Guard state(stateLock_);
   const int r = trace_.Dump(fileName, false, hexMode, allHex);

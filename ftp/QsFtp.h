@@ -276,6 +276,8 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   void RefuseTls(std::int32_t code, const char* text);
   bool StartControlTls();
   void ReportControlTlsFailure(std::int32_t code);
+  // "PASS": under TLS the trace and the dispatch log record it with the password masked.
+  void SendPassword();
   // The data connection's TLS starts once the connection is up and the server has said (125 or
   // 150) that the transfer starts: a server may not be ready for it any earlier.
   void MaybeStartDataTls();

@@ -95,7 +95,7 @@ bool TQsCustomFtpClient::ReactLoggingOn(int code) {
       else
         SendCommand("USER " + userName_);
       return true;
-    case 331: SendCommand("PASS " + password_); return true;
+    case 331: SendPassword(); return true;
     case 332: SendCommand("ACCT " + account_); return true;
     case 230:
       if (tlsPolicy_ == tpRequired && tlsStep_ == TTlsStep::tsControl) {

@@ -9,6 +9,11 @@
 
 namespace ws = platform::ws;
 
+namespace {
+// The trace's kind for the connection's TLS version and cipher ("Special-S: " in the file).
+constexpr char kTlsTraceKind = 'S';
+}  // namespace
+
 void TQsCustomFtpClient::BeginTls() {
   tlsStep_ = TTlsStep::tsAuthSent;
   SendCommand("AUTH TLS");
@@ -63,6 +68,9 @@ bool TQsCustomFtpClient::StartControlTls() {
   watch.opened = [this](const std::string& version, const std::string& cipher) {
     tlsDescription_ = version + " " + cipher;
     PostLog(lcEncrypted);  // posted: the history log is written after the socket's read
+    // The trace notes it where it happened, between the bytes sent and received around it.
+    if (TQsBaseDispatcher* d = CurrentDispatcher(); d != nullptr && d->TraceRecording())
+      d->TraceText(kTlsTraceKind, tlsDescription_);
   };
   watch.failed = [this](const std::string& why) { controlTlsError_ = why; };
   watch.cutIsEnd = true;  // replies are lines: a cut shows as a reply that never comes
@@ -72,6 +80,36 @@ bool TQsCustomFtpClient::StartControlTls() {
     return false;
   }
   return true;
+}
+
+// The password goes out as ever; the trace and the log, when on, are paused for the write and
+// given the same line with every character of the password replaced, so that the counts agree.
+void TQsCustomFtpClient::SendPassword() {
+  const std::string line = "PASS " + password_;
+  TQsBaseDispatcher* d = tlsStep_ != TTlsStep::tsNone ? CurrentDispatcher() : nullptr;
+  const bool tracing = d != nullptr && d->TraceRecording();
+  const bool logging = d != nullptr && d->LogRecording();
+  if (!tracing && !logging) {
+    SendCommand(line);
+    return;
+  }
+  if (tracing) d->PauseTrace();
+  if (logging) d->PauseLog();
+  struct TResume {
+    TQsBaseDispatcher* d;
+    bool tracing, logging;
+    ~TResume() {
+      if (tracing) d->ResumeTrace();
+      if (logging) d->ResumeLog();
+    }
+  };
+  {
+    const TResume resume{d, tracing, logging};
+    SendCommand(line);
+  }
+  const std::string shown = "PASS " + std::string(password_.size(), '*') + "\r\n";
+  if (tracing) d->TraceText('T', shown);
+  if (logging) d->AddLogEntry(1, 2, static_cast<std::uint32_t>(shown.size()), shown.data(), static_cast<std::uint32_t>(shown.size()));
 }
 
 // A control connection whose TLS failed ends as a lost connection; the reason is reported once.

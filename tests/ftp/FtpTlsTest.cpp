@@ -102,6 +102,59 @@ INSTANTIATE_TEST_SUITE_P(
                       TLogOnCase{"fingerprint_differs", TServerTrust::stFingerprintDiffers, "trusted fingerprint"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// With the trace and the dispatch log on, the connection's TLS is noted once in the trace and the
+// password reaches neither file (the line is there, masked, so the counts still add up).
+TEST(FtpTlsDiagnostics, TraceNotesTlsOnceAndNoFileHoldsThePassword) {
+  const std::string folder = ftpserver::MakeTempDir("ftptls-diag");
+  testtls::TAuthority authority("quillstage test authority");
+  const testtls::TIdentity identity = authority.Issue("IP:127.0.0.1", -1, 30);
+  ftpserver::Options options;
+  options.root = folder;
+  options.password = "Zq8secretW";
+  options.tlsCertificate = testtls::WriteFile(folder + "/server.pem", identity.certificatePem);
+  options.tlsKey = testtls::WriteFile(folder + "/server.key", identity.keyPem);
+  std::string reason;
+  auto server = ftpserver::Server::Start(ftpserver::Kind::Pyftpdlib, options, reason);
+  QS_NEEDS_REAL_PEER(server != nullptr, reason);
+
+  TFtpTestClient client;
+  client.SetServerAddress("127.0.0.1");
+  client.SetWsPort(std::to_string(server->Port()));
+  client.SetUserName(options.user);
+  client.SetPassword(options.password);
+  client.SetTlsPolicy(tpRequired);
+  client.SetTlsCaFile(testtls::WriteFile(folder + "/ca.pem", authority.CertificatePem()));
+  client.SetTraceName(folder + "/qs.trc");
+  client.SetLogName(folder + "/qs.log");
+  client.SetTracing(tlOn);
+  client.SetLogging(tlOn);
+  ASSERT_TRUE(client.LogOn());
+  ASSERT_TRUE(testpump::PumpUntil([&] { return client.FtpState() == fcReady; }, 10000)) << ::testing::PrintToString(client.order);
+  const std::string description = client.TlsDescription();
+  client.LogOff();  // closing the port writes both files
+
+  const std::string trace = ftpserver::ReadFile(folder + "/qs.trc");
+  const std::string log = ftpserver::ReadFile(folder + "/qs.log");
+  ASSERT_FALSE(trace.empty());
+  ASSERT_FALSE(log.empty());
+  // The files show a space as [20] (the port's TraceHex and LogHex are on).
+  const auto shown = [](std::string text) {
+    for (std::size_t at; (at = text.find(' ')) != std::string::npos;) text.replace(at, 1, "[20]");
+    return text;
+  };
+  const std::string note = "Special-S: " + shown(description);
+  ASSERT_EQ(description.rfind("TLSv1.", 0), 0u) << description;
+  EXPECT_NE(trace.find(note), std::string::npos) << trace;
+  EXPECT_EQ(trace.find("Special-S: ", trace.find(note) + 1), std::string::npos) << trace;
+  const std::string masked = shown("PASS " + std::string(options.password.size(), '*') + "[0D][0A]");
+  for (const std::string* file : {&trace, &log}) {
+    EXPECT_EQ(file->find(options.password), std::string::npos) << *file;
+    EXPECT_NE(file->find(masked), std::string::npos) << *file;
+  }
+  server.reset();
+  ftpserver::RemoveTree(folder);
+}
+
 class FtpTlsCut : public ::testing::TestWithParam<std::string> {};
 
 // The server says 226 every time; only a TLS connection closed by TLS's own message makes the
