@@ -41,8 +41,16 @@ cleanup() {
   local status=$?
   trap - EXIT INT TERM HUP
   if [ -n "$vsftpd_pid" ]; then
+    # Each log-on is a process group of its own under the listener, which outlives it: ended too,
+    # so that no process runs as the account once it is removed.
+    local sessions session
+    sessions=$(pgrep -P "$vsftpd_pid" || true)
     kill "$vsftpd_pid" 2>/dev/null || true
     wait "$vsftpd_pid" 2>/dev/null || true
+    for session in $sessions; do
+      kill -KILL -- "-$session" 2>/dev/null || true
+      for _ in $(seq 100); do pgrep -g "$session" >/dev/null || break; sleep 0.05; done
+    done
   fi
   [ -z "$created_user" ] || /usr/sbin/userdel "$created_user" >/dev/null 2>&1 || true
   # vsftpd writes its log for root only; under sudo it goes back to whoever asked for it.
