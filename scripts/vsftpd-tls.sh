@@ -15,7 +15,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exec sudo -- "$0" "$@"
 fi
 
-root= cert= key= log= user=kwmoro password=qk47ze19
+root='' cert='' key='' log='' user=kwmoro password=qk47ze19
 while [ $# -gt 0 ]; do
   case $1 in
     --root) root=$2 ;;
@@ -28,7 +28,10 @@ while [ $# -gt 0 ]; do
   esac
   shift 2
 done
-[ -d "$root" ] && [ -f "$cert" ] && [ -f "$key" ] || { echo "vsftpd-tls: --root, --tls-cert and --tls-key are needed" >&2; exit 2; }
+if [ ! -d "$root" ] || [ ! -f "$cert" ] || [ ! -f "$key" ]; then
+  echo "vsftpd-tls: --root, --tls-cert and --tls-key are needed" >&2
+  exit 2
+fi
 [ -x /usr/sbin/vsftpd ] || { echo "vsftpd-tls: vsftpd is not installed (package vsftpd)" >&2; exit 1; }
 
 work=$(mktemp -d /tmp/quillstage-vsftpd.XXXXXX)
