@@ -3,8 +3,10 @@
 # Installs what is needed, builds setup-downloader, serves a sample product folder "ORV_program"
 # with pyftpdlib on loopback, and runs the program against it with drive C in a folder of its
 # own: in the Qt window when a display is available, headless otherwise. Stops the server at the end.
-# With --tls the server requires TLS on every connection, with a certificate made for the run that
-# the program is told to trust (QUILLSTAGE_FTP_CA), and the program is pointed at ftps://.
+# With --tls the server is vsftpd requiring TLS for log-on and every data connection
+# (scripts/vsftpd-tls.sh; it needs root, so a normal user is asked for sudo), with a certificate
+# made for the run that the program is told to trust (QUILLSTAGE_FTP_CA), and the program is
+# pointed at ftps://.
 # Usage: scripts/demo.sh [--tls] [build-dir]    (the program's parameters can follow after "--")
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -20,12 +22,15 @@ cmake --build "$build" --target setup-downloader
 
 demo=$(mktemp -d /tmp/quillstage-demo.XXXXXX)
 server_pid=
+server_in=
 # Stops the server and keeps the script's exit status: the server's own status (killed: 143) must
-# neither replace it nor, under set -e, end the clean-up early.
+# neither replace it nor, under set -e, end the clean-up early. The vsftpd script also stops when
+# its input closes, in case it runs under sudo.
 cleanup() {
   local status=$?
   if [ -n "$server_pid" ]; then
     kill "$server_pid" 2>/dev/null || true
+    [ -z "$server_in" ] || exec {server_in}>&- 2>/dev/null || true
     wait "$server_pid" 2>/dev/null || true
   fi
   exit "$status"
@@ -49,16 +54,28 @@ scheme=
 if [ -n "$tls" ]; then
   openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -days 7 -subj /CN=127.0.0.1 \
     -addext subjectAltName=IP:127.0.0.1 -keyout "$demo/server.key" -out "$demo/server.pem" 2>/dev/null
-  server_args+=(--tls-cert "$demo/server.pem" --tls-key "$demo/server.key")
+  server_args+=(--tls-cert "$demo/server.pem" --tls-key "$demo/server.key" --log "$demo/vsftpd.log")
   export QUILLSTAGE_FTP_CA=$demo/server.pem
   scheme=ftps://
+  # vsftpd serves the folder as the account it logs on, which must reach it through the demo folder.
+  chmod 755 "$demo"
+  chmod -R a+rX "$demo/server"
+  if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "vsftpd needs root: run this as root or install sudo" >&2; exit 1; }
+    echo "vsftpd needs root: sudo may ask for your password"
+    sudo -v
+  fi
+  # The script says "READY <port>" once vsftpd accepts; its own messages go to the terminal.
+  coproc SERVER { exec "$root/scripts/vsftpd-tls.sh" "${server_args[@]}"; }
+  server_in=${SERVER[1]}
+  server_log="the messages above"
+else
+  # The server says "READY <port>" once it listens.
+  coproc SERVER { exec /usr/bin/python3 "$root/scripts/ftp-server.py" "${server_args[@]}" 2>"$demo/server.log"; }
 fi
-
-# The server says "READY <port>" once it listens.
-coproc SERVER { exec /usr/bin/python3 "$root/scripts/ftp-server.py" "${server_args[@]}" 2>"$demo/server.log"; }
 server_pid=$SERVER_PID
-read -r ready port <&"${SERVER[0]}"
-[ "$ready" = READY ] || { echo "the FTP server did not start; see $demo/server.log" >&2; exit 1; }
+read -r ready port <&"${SERVER[0]}" || true
+[ "$ready" = READY ] || { echo "the FTP server did not start; see ${server_log:-$demo/server.log}" >&2; exit 1; }
 echo "FTP server on ${scheme}127.0.0.1:$port serving $demo/server; drive C is $demo/drive-c"
 
 export QUILLSTAGE_FTP_SERVER=${scheme}127.0.0.1:$port
