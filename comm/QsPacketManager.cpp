@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr std::uint8_t kLogPacket = 18;
 constexpr std::uint8_t kLogStringPacket = 244, kLogSizePacket = 245, kLogTimeout = 246;
 constexpr std::size_t kBufferStep = 8192;
 

@@ -25,9 +25,14 @@ build_targets() {
   command -v clang++ >/dev/null || { echo "clang++ is missing (scripts/install-deps.sh)"; exit 1; }
   launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-  cmake -S "$root" -B "$build" -G Ninja -DQS_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" >/dev/null
-  cmake --build "$build" --target fuzzers -j"${QS_FUZZ_JOBS:-2}"
+  mkdir -p "$build"
+  # Campaigns started side by side share the build folder: one builds at a time.
+  (
+    flock 9
+    cmake -S "$root" -B "$build" -G Ninja -DQS_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+          -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ "${launcher[@]}" >/dev/null
+    cmake --build "$build" --target fuzzers -j"${QS_FUZZ_JOBS:-2}"
+  ) 9>"$build/.build-lock"
 }
 
 # Leaks are findings too; the engine's process-wide tables live until exit on purpose.
