@@ -95,18 +95,21 @@ void TQsCustomFtpClient::SendPassword() {
   }
   if (tracing) d->PauseTrace();
   if (logging) d->PauseLog();
-  struct TResume {
-    TQsBaseDispatcher* d;
-    bool tracing, logging;
-    ~TResume() {
-      if (tracing) d->ResumeTrace();
-      if (logging) d->ResumeLog();
-    }
+  // A write that fails may close the port and release its dispatcher: only the one still in
+  // place is resumed.
+  const auto resume = [&] {
+    if (CurrentDispatcher() != d) return false;
+    if (tracing) d->ResumeTrace();
+    if (logging) d->ResumeLog();
+    return true;
   };
-  {
-    const TResume resume{d, tracing, logging};
+  try {
     SendCommand(line);
+  } catch (...) {
+    resume();
+    throw;
   }
+  if (!resume()) return;
   const std::string shown = "PASS " + std::string(password_.size(), '*') + "\r\n";
   if (tracing) d->TraceText('T', shown);
   if (logging) d->AddLogEntry(1, 2, static_cast<std::uint32_t>(shown.size()), shown.data(), static_cast<std::uint32_t>(shown.size()));

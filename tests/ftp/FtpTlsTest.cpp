@@ -155,6 +155,50 @@ TEST(FtpTlsDiagnostics, TraceNotesTlsOnceAndNoFileHoldsThePassword) {
   ftpserver::RemoveTree(folder);
 }
 
+// The server goes away as soon as it has asked for the password: the client's PASS goes to a
+// closed connection (the write may fail and close the port under it). The run ends once,
+// unconnected, and the files written on closing hold the masked line and no password.
+TEST(FtpTlsDiagnostics, AServerGoneAtThePasswordEndsOnceAndLeavesNoPassword) {
+  const std::string folder = ftpserver::MakeTempDir("ftptls-gone");
+  testtls::TAuthority authority("quillstage test authority");
+  const testtls::TIdentity identity = authority.Issue("IP:127.0.0.1", -1, 30);
+  const std::string cert = testtls::WriteFile(folder + "/server.pem", identity.certificatePem);
+  const std::string key = testtls::WriteFile(folder + "/server.key", identity.keyPem);
+  const std::string ca = testtls::WriteFile(folder + "/ca.pem", authority.CertificatePem());
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    testsupport::ScriptServer server(
+        {"/usr/bin/python3", QS_SOURCE_DIR "/tests/ftp/tls-cut-server.py", cert, key, "0", "gone-after-331"});
+    QS_NEEDS_REAL_PEER(server.Port() != 0, "the TLS script server did not start");
+    const std::string trace = folder + "/qs" + std::to_string(round) + ".trc";
+    const std::string log = folder + "/qs" + std::to_string(round) + ".log";
+    TFtpTestClient client;
+    client.SetServerAddress("127.0.0.1");
+    client.SetWsPort(std::to_string(server.Port()));
+    client.SetUserName("user");
+    client.SetPassword("Zq8secretW");
+    client.SetTlsPolicy(tpRequired);
+    client.SetTlsCaFile(ca);
+    client.SetTraceName(trace);
+    client.SetLogName(log);
+    client.SetTracing(tlOn);
+    client.SetLogging(tlOn);
+    ASSERT_TRUE(client.LogOn());
+    EXPECT_TRUE(testpump::PumpUntil([&] { return !client.Connected(); }, 10000)) << ::testing::PrintToString(client.order);
+    testpump::PumpFor(200);
+    client.LogOff();
+    EXPECT_FALSE(client.Connected());
+    EXPECT_EQ(std::count(client.replies.begin(), client.replies.end(), "230"), 0);
+    const auto errors = std::count_if(client.events.begin(), client.events.end(),
+                                      [](const std::string& e) { return e.rfind("error ", 0) == 0; });
+    EXPECT_LE(errors, 1) << ::testing::PrintToString(client.order);
+    EXPECT_EQ(ftpserver::ReadFile(trace).find("Zq8secretW"), std::string::npos);
+    EXPECT_EQ(ftpserver::ReadFile(log).find("Zq8secretW"), std::string::npos);
+    EXPECT_NE(ftpserver::ReadFile(trace).find("PASS[20]**********"), std::string::npos);
+  }
+  ftpserver::RemoveTree(folder);
+}
+
 class FtpTlsCut : public ::testing::TestWithParam<std::string> {};
 
 // The server says 226 every time; only a TLS connection closed by TLS's own message makes the

@@ -3,7 +3,9 @@
 without closing TLS, and reports the transfer as complete either way: the client must believe
 only a properly closed connection.
 
-Usage: tls-cut-server.py CERT KEY SIZE cut|clean|plain   (plain: the data connection without TLS)
+Usage: tls-cut-server.py CERT KEY SIZE cut|clean|plain|gone-after-331
+(plain: the data connection without TLS; gone-after-331: the server closes the control connection
+as soon as it has asked for the password, so that the client's PASS goes to a closed connection)
 Prints "READY <port>" once it listens; serves one session.
 """
 import socket
@@ -36,6 +38,9 @@ def main():
             control = conn.makefile("rwb", buffering=0)
         elif command == "USER":
             reply("331 password")
+            if mode == "gone-after-331":
+                conn.close()
+                return
         elif command == "PASS":
             reply("230 logged on")
         elif command in ("PBSZ", "PROT", "TYPE"):
