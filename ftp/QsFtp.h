@@ -197,6 +197,7 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
     bool hasText = false;
     std::string text;
     TOwnedText owned;  // the text instead, when set (a listing)
+    std::uint32_t opening = 0;  // the log-on whose connection it came from
   };
 
   static platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
@@ -342,6 +343,7 @@ class TQsCustomFtpClient : public TQsCustomWinsockPort {
   platform::HWND window_ = 0;
   TQsDataPacket* replyPacket_ = nullptr;
   std::map<platform::LPARAM, TPosted> posted_;
+  std::uint32_t openings_ = 0;  // log-ons that opened a connection: tells a stale queued reply
   platform::LPARAM nextPostId_ = 1;
 
   // Data connection.

@@ -116,6 +116,7 @@ void TQsCustomFtpClient::Post(platform::UINT msg, std::int32_t code, const char*
   posted.hasText = text != nullptr || owned != nullptr;
   if (text != nullptr) posted.text = text;
   posted.owned = std::move(owned);
+  posted.opening = openings_;
   if (!platform::PostMessage(window_, msg, 0, id)) posted_.erase(id);
 }
 
@@ -182,6 +183,9 @@ void TQsCustomFtpClient::HandleClientMessage(platform::UINT msg, platform::WPARA
       DeliverLog(static_cast<TFtpLogCode>(posted.code));
       break;
     case kFtpReplyMessage:
+      // A reply still queued from a connection that was closed and replaced meanwhile would be
+      // taken as the new server's answer (a PASS sent before the new greeting): it is dropped.
+      if (posted.opening != openings_) break;
       ProcessReply(posted.code, posted.text);
       if (!destroying_ && OnFtpReply) OnFtpReply(this, posted.code, posted.text.c_str());
       break;

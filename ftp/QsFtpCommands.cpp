@@ -38,6 +38,7 @@ bool TQsCustomFtpClient::LogOn() {
     connectError_ = 0;
     controlUp_ = false;
     ResetReplyState();
+    ++openings_;
     SetOpen(true);
     result = Open();
   } else if (controlUp_) {

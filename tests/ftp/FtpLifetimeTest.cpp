@@ -1,6 +1,8 @@
 // The FTP client's lifetime matrix against a real server (pyftpdlib): for every report the client
 // delivers, an application that closes the connection, logs on again, or frees the client from
-// inside that report. Nothing crashes, hangs or spins, the next log-on works, nothing leaks.
+// inside that report. Nothing crashes, hangs or spins, the next log-on works, nothing leaks. The
+// reports around TLS's start run again against the same server requiring TLS, where the
+// connection's TLS (and its callbacks into the client) may still be under way.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -12,6 +14,7 @@
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/ProcessProbe.h"
 #include "tests/support/Pump.h"
+#include "tests/support/TlsTestPki.h"
 
 using testpump::PumpFor;
 using testpump::PumpUntil;
@@ -29,6 +32,7 @@ enum class TFtpEv {
   Error,
   LoggedOut,
   Log,
+  Encrypted,  // the history entry of TLS's start
   SocketConnect,  // the socket port's events, which the client's own handling wraps
   SocketError,
 };
@@ -46,6 +50,7 @@ const char* EvName(TFtpEv e) {
     case TFtpEv::Error: return "Error";
     case TFtpEv::LoggedOut: return "LoggedOut";
     case TFtpEv::Log: return "Log";
+    case TFtpEv::Encrypted: return "Encrypted";
     case TFtpEv::SocketConnect: return "SocketConnect";
     case TFtpEv::SocketError: return "SocketError";
   }
@@ -96,7 +101,7 @@ class LifeFtp : public TQsFtpClient {
   }
   void Error(platform::TComponent*, std::int32_t, const char*) { Hit(TFtpEv::Error); }
   void Reply(platform::TComponent*, std::int32_t, const char*) { Hit(TFtpEv::Reply); }
-  void Log(platform::TComponent*, TFtpLogCode) { Hit(TFtpEv::Log); }
+  void Log(platform::TComponent*, TFtpLogCode code) { Hit(code == lcEncrypted ? TFtpEv::Encrypted : TFtpEv::Log); }
   void SocketConnected(platform::TComponent*) { Hit(TFtpEv::SocketConnect); }
   void SocketFailed(platform::TComponent*, int) { Hit(TFtpEv::SocketError); }
 
@@ -109,6 +114,7 @@ class LifeFtp : public TQsFtpClient {
 struct TFtpCase {
   TFtpEv ev;
   TFtpAct act;
+  bool tls = false;
 };
 
 const ftpserver::Options& ServerOptions() {
@@ -126,38 +132,51 @@ class FtpLifetime : public ::testing::TestWithParam<TFtpCase> {
     ftpserver::Options options = ServerOptions();
     options.root = root_;
     server_ = ftpserver::Server::Start(ftpserver::Kind::Pyftpdlib, options, reason_).release();
+    const testtls::TAuthority authority("quillstage lifetime authority");
+    const testtls::TIdentity identity = authority.Issue("IP:127.0.0.1", -1, 30);
+    caFile_ = testtls::WriteFile(local_ + "/ca.pem", authority.CertificatePem());
+    options.tlsCertificate = testtls::WriteFile(local_ + "/server.pem", identity.certificatePem);
+    options.tlsKey = testtls::WriteFile(local_ + "/server.key", identity.keyPem);
+    tlsServer_ = ftpserver::Server::Start(ftpserver::Kind::Pyftpdlib, options, reason_).release();
   }
   static void TearDownTestSuite() {
     delete server_;
     server_ = nullptr;
+    delete tlsServer_;
+    tlsServer_ = nullptr;
     ftpserver::RemoveTree(root_);
     ftpserver::RemoveTree(local_);
   }
 
   void SetUp() override {
-    if (server_ == nullptr) GTEST_SKIP() << reason_;
-    Warm();
+    if (server_ == nullptr || tlsServer_ == nullptr) GTEST_SKIP() << reason_;
+    Warm(false);
+    Warm(true);
     baseline_ = probe::OpenDescriptorCount();
   }
 
-  // The process-wide pieces exist before the count: one log-on and log-off.
-  static void Warm() {
-    static bool warmed = false;
-    if (warmed) return;
-    warmed = true;
+  // The process-wide pieces exist before the count: one log-on and log-off, in clear and in TLS.
+  static void Warm(bool tls) {
+    static bool warmed[2] = {false, false};
+    if (warmed[tls]) return;
+    warmed[tls] = true;
     TFtpRecord r;
     LifeFtp c(r, TFtpEv::Reply, [] {});
     c.Disarm();
-    Aim(c);
+    Aim(c, tls);
     c.LogOn();
     PumpUntil([&] { return r.loggedIn == 1; }, 10000);
     c.LogOff();
     PumpFor(100);
   }
 
-  static void Aim(LifeFtp& c) {
+  static void Aim(LifeFtp& c, bool tls) {
     c.SetServerAddress("127.0.0.1");
-    c.SetWsPort(std::to_string(server_->Port()));
+    c.SetWsPort(std::to_string((tls ? tlsServer_ : server_)->Port()));
+    if (tls) {
+      c.SetTlsPolicy(tpRequired);
+      c.SetTlsCaFile(caFile_);
+    }
     c.SetUserName(ServerOptions().user);
     c.SetPassword(ServerOptions().password);
     c.SetPassiveMode(true);
@@ -172,7 +191,7 @@ class FtpLifetime : public ::testing::TestWithParam<TFtpCase> {
         break;
       case TFtpAct::LogOnAgain:
         client_->SetOpen(false);
-        Aim(*client_);  // a refused client tries the server this time
+        Aim(*client_, GetParam().tls);  // a refused client tries the server this time
         client_->LogOn();
         break;
       case TFtpAct::Free:
@@ -185,8 +204,8 @@ class FtpLifetime : public ::testing::TestWithParam<TFtpCase> {
   void Provoke(TFtpEv ev) {
     if (ev == TFtpEv::SocketError) client_->SetWsPort(std::to_string(peer::UnusedPort()));
     ASSERT_TRUE(client_->LogOn());
-    if (ev == TFtpEv::Reply || ev == TFtpEv::Connected || ev == TFtpEv::LoggedIn || ev == TFtpEv::SocketConnect ||
-        ev == TFtpEv::SocketError)
+    if (ev == TFtpEv::Reply || ev == TFtpEv::Connected || ev == TFtpEv::LoggedIn || ev == TFtpEv::Encrypted ||
+        ev == TFtpEv::SocketConnect || ev == TFtpEv::SocketError)
       return;
     ASSERT_TRUE(PumpUntil([&] { return record_.loggedIn == 1; }, 10000));
     switch (ev) {
@@ -213,6 +232,8 @@ class FtpLifetime : public ::testing::TestWithParam<TFtpCase> {
   }
 
   static inline ftpserver::Server* server_ = nullptr;
+  static inline ftpserver::Server* tlsServer_ = nullptr;
+  static inline std::string caFile_;
   static inline std::string reason_;
   static inline std::string root_;
   static inline std::string local_;
@@ -225,7 +246,7 @@ class FtpLifetime : public ::testing::TestWithParam<TFtpCase> {
 TEST_P(FtpLifetime, SurvivesTheActionInsideTheReport) {
   const TFtpCase c = GetParam();
   client_ = std::make_unique<LifeFtp>(record_, c.ev, [this] { Act(); });
-  Aim(*client_);
+  Aim(*client_, c.tls);
   LifeFtp* const raw = client_.get();
   ASSERT_NO_FATAL_FAILURE(Provoke(c.ev));
   ASSERT_TRUE(PumpUntil([&] { return !client_ || raw->Fired(); }, 15000)) << "the report never came";
@@ -238,7 +259,7 @@ TEST_P(FtpLifetime, SurvivesTheActionInsideTheReport) {
   switch (c.act) {
     case TFtpAct::Close:
       ASSERT_TRUE(PumpUntil([&] { return client_->State() == psClosed; }, 3000));
-      Aim(*client_);
+      Aim(*client_, c.tls);
       ASSERT_TRUE(client_->LogOn());
       break;
     case TFtpAct::LogOnAgain:
@@ -247,7 +268,7 @@ TEST_P(FtpLifetime, SurvivesTheActionInsideTheReport) {
       EXPECT_FALSE(client_);
       client_ = std::make_unique<LifeFtp>(record_, c.ev, [] {});
       client_->Disarm();
-      Aim(*client_);
+      Aim(*client_, c.tls);
       ASSERT_TRUE(client_->LogOn());
       break;
   }
@@ -265,12 +286,16 @@ std::vector<TFtpCase> AllCases() {
                    TFtpEv::DataAvailable, TFtpEv::Progress, TFtpEv::TransferComplete, TFtpEv::Error,
                    TFtpEv::LoggedOut, TFtpEv::Log, TFtpEv::SocketConnect, TFtpEv::SocketError})
     for (TFtpAct a : {TFtpAct::Close, TFtpAct::LogOnAgain, TFtpAct::Free}) cases.push_back({e, a});
+  for (TFtpEv e : {TFtpEv::Reply, TFtpEv::Connected, TFtpEv::Encrypted, TFtpEv::LoggedIn, TFtpEv::DataAvailable,
+                   TFtpEv::Progress})
+    for (TFtpAct a : {TFtpAct::Close, TFtpAct::LogOnAgain, TFtpAct::Free}) cases.push_back({e, a, true});
   return cases;
 }
 
 INSTANTIATE_TEST_SUITE_P(Matrix, FtpLifetime, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<TFtpCase>& info) {
-                           return std::string(EvName(info.param.ev)) + "_" + ActName(info.param.act);
+                           return std::string(info.param.tls ? "Tls_" : "") + EvName(info.param.ev) + "_" +
+                                  ActName(info.param.act);
                          });
 
 }  // namespace
