@@ -172,6 +172,9 @@ class TQsBaseDispatcher {
   void AddTraceEntry(char kind, std::uint8_t b);
   // A text recorded under its own kind (the file shows it as "Special-<kind>: "), when tracing.
   void TraceText(char kind, const std::string& text);
+  // Records text in the trace and the dispatch log as a write of it would (for a line written
+  // while both were paused, recorded in another form).
+  void RecordWritten(const std::string& text);
   int DumpTrace(const std::string& fileName, bool hexMode, bool allHex);
   int AppendTrace(const std::string& fileName, bool hexMode, bool allHex);
   void StartLog(std::uint32_t size);
@@ -321,6 +324,7 @@ class TQsBaseDispatcher {
   void LogEvent(std::uint8_t type, std::uint8_t subType, std::uint32_t value, const void* data = nullptr,
                 std::uint32_t dataLen = 0);
   void TraceBytes(char kind, const std::uint8_t* data, int len);
+  void RecordWrite(const std::uint8_t* bytes, int n);
   int ReadIntoRing(int offset, int chunk);
   int InputCountLocked() const;
   void PurgeDeletedHandlers();

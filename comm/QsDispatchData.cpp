@@ -101,9 +101,17 @@ int TQsBaseDispatcher::WriteBlock(const void* buf, int len) {
     n = std::min(n, len);
     outputSent_.store(true);
   }
+  RecordWrite(bytes, n);
+  return result;
+}
+
+void TQsBaseDispatcher::RecordWrite(const std::uint8_t* bytes, int n) {
   if (LogRecording()) LogEvent(1, 2, static_cast<std::uint32_t>(n), bytes, static_cast<std::uint32_t>(n));
   if (TraceRecording()) TraceBytes('T', bytes, n);
-  return result;
+}
+
+void TQsBaseDispatcher::RecordWritten(const std::string& text) {
+  RecordWrite(reinterpret_cast<const std::uint8_t*>(text.data()), static_cast<int>(text.size()));
 }
 
 int TQsBaseDispatcher::OutputCount() {

@@ -110,9 +110,7 @@ void TQsCustomFtpClient::SendPassword() {
     throw;
   }
   if (!resume()) return;
-  const std::string shown = "PASS " + std::string(password_.size(), '*') + "\r\n";
-  if (tracing) d->TraceText('T', shown);
-  if (logging) d->AddLogEntry(1, 2, static_cast<std::uint32_t>(shown.size()), shown.data(), static_cast<std::uint32_t>(shown.size()));
+  d->RecordWritten("PASS " + std::string(password_.size(), '*') + "\r\n");
 }
 
 // A control connection whose TLS failed ends as a lost connection; the reason is reported once.
