@@ -120,6 +120,9 @@ class TWsConnection : public platform::TComponent, private telnet::TTelnetSink {
   };
 
   void ReceiveIntoRing(bool allowSecondPart);
+  telnet::THeldBytes Held() const;
+  // The ring holds enough bytes to fill a read of size bytes as they are.
+  bool HoldsWholeRequest(int size) const;
   int DeliverPlain(std::uint8_t* buf, int size);
   int DeliverTelnet(std::uint8_t* buf, int size);
   void SendAttempt();
