@@ -32,7 +32,10 @@ TWsConnection::TWsConnection(TQsDeviceSocket& owner, int inSize, int outSize)
   owner.AddConnection(this);
 }
 
-TWsConnection::~TWsConnection() { socket_.RemoveConnection(this); }
+TWsConnection::~TWsConnection() {
+  if (ownerDispatcher_ != nullptr) ownerDispatcher_->ConnectionGone(this);
+  socket_.RemoveConnection(this);
+}
 
 void TWsConnection::Dispose() {
   if (!clientMode_ && dataSocket_ != ws::INVALID_SOCKET && dataSocket_ != mainSocket_) socket_.CloseSocket(dataSocket_);
