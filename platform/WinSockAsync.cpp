@@ -17,6 +17,10 @@ struct State {
   bool connecting = false;
   bool connected = false;
   bool readArmed = true;
+  // Read readiness stays watched after FD_READ was posted, until the descriptor reports it while
+  // the notice is still off: the recv that the notice brings usually re-arms it first, and a
+  // watch left alone costs no system call.
+  bool readLingering = false;
   bool readAtEnd = false;  // readable, but only the end of the stream: wait for the next recv
   bool writeArmed = true;
   bool writeBlocked = false;
@@ -57,7 +61,7 @@ std::uint32_t Interest(const State& st) {
   if (st.listening) return st.acceptArmed ? std::uint32_t{EPOLLIN} : 0;
   if (!st.connected) return 0;
   std::uint32_t interest = 0;
-  if (st.readArmed && !st.readAtEnd) interest |= EPOLLIN;
+  if ((st.readArmed || st.readLingering) && !st.readAtEnd) interest |= EPOLLIN;
   if (!st.closeSent) interest |= EPOLLRDHUP;
   if (st.writeBlocked) interest |= EPOLLOUT;
   return interest;
@@ -77,6 +81,25 @@ void ConnectionUp(State& st, SOCKET s, std::vector<Notice>& out) {
   if (st.writeArmed) {
     Queue(out, st, s, FD_WRITE);
     st.writeArmed = false;
+  }
+}
+
+// Readable with no hang-up or error reported, while the peer's close is still watched, means bytes
+// wait; otherwise only the count can tell them from the bare end of the stream.
+bool HasData(const State& st, SOCKET s, std::uint32_t ready) {
+  if (!st.closeSent && (ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) == 0) return true;
+  return PendingBytes(s) > 0;
+}
+
+void OnReadable(State& st, SOCKET s, std::uint32_t ready, std::vector<Notice>& out) {
+  if (!st.readArmed) {
+    st.readLingering = false;  // no recv came yet: stop watching until one does
+  } else if (HasData(st, s, ready)) {
+    Queue(out, st, s, FD_READ);
+    st.readArmed = false;
+    st.readLingering = true;
+  } else {
+    st.readAtEnd = true;
   }
 }
 
@@ -103,15 +126,7 @@ void OnReady(SOCKET s, std::uint32_t ready) {
         st.acceptArmed = false;
       }
     } else if (st.connected) {
-      bool data = PendingBytes(s) > 0;
-      if ((ready & EPOLLIN) && st.readArmed) {
-        if (data) {
-          Queue(out, st, s, FD_READ);
-          st.readArmed = false;
-        } else {
-          st.readAtEnd = true;
-        }
-      }
+      if (ready & EPOLLIN) OnReadable(st, s, ready, out);
       if ((ready & (EPOLLRDHUP | EPOLLHUP | EPOLLERR)) && !st.closeSent) {
         Queue(out, st, s, FD_CLOSE, TakeSocketError(s));
         st.closeSent = true;
@@ -190,6 +205,7 @@ void Cancel(SOCKET s) {
 void OnReceive(SOCKET s) {
   Update(s, [](State& st, std::vector<Notice>&) {
     st.readArmed = true;
+    st.readLingering = false;
     st.readAtEnd = false;
   });
 }

@@ -133,6 +133,19 @@ TFilterResult TTelnetState::FilterInput(const THeldBytes& held, std::uint8_t* ou
   return {i, delivered};
 }
 
+bool TTelnetState::PassesUnchanged(const THeldBytes& held, std::size_t n) const {
+  if (droppingSubnegotiation_) return false;
+  for (std::size_t done = 0; done < n;) {
+    const std::size_t pos = (held.start + done) % held.capacity;
+    const std::size_t piece = std::min(n - done, held.capacity - pos);
+    const std::uint8_t* run = held.ring + pos;
+    if (std::memchr(run, IAC, piece) != nullptr) return false;
+    if (!binaryMode_ && std::memchr(run, CR, piece) != nullptr) return false;
+    done += piece;
+  }
+  return true;
+}
+
 std::size_t TTelnetState::EscapeOutput(const std::uint8_t* source, std::size_t i, std::size_t count,
                                        std::uint8_t form[2]) const {
   std::uint8_t b = source[i];

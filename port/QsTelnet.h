@@ -55,6 +55,10 @@ class TTelnetState {
   TFilterResult FilterInput(const THeldBytes& held, std::uint8_t* out, std::size_t room, bool ringFull,
                             TTelnetSink& sink, const std::string& terminalType);
 
+  // True when the first n held bytes (n <= held.count) are ordinary ones that the filter delivers
+  // as they are: no command, no CR while binary mode is off, no subnegotiation being dropped.
+  bool PassesUnchanged(const THeldBytes& held, std::size_t n) const;
+
   // The stored form of source byte i of count: 1 or 2 bytes into form; returns their number.
   // While binary mode is off, a 13 that ends the source is sent as 13 0 (its next byte is unknown).
   std::size_t EscapeOutput(const std::uint8_t* source, std::size_t i, std::size_t count, std::uint8_t form[2]) const;

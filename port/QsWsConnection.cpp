@@ -32,7 +32,10 @@ TWsConnection::TWsConnection(TQsDeviceSocket& owner, int inSize, int outSize)
   owner.AddConnection(this);
 }
 
-TWsConnection::~TWsConnection() { socket_.RemoveConnection(this); }
+TWsConnection::~TWsConnection() {
+  if (ownerDispatcher_ != nullptr) ownerDispatcher_->ConnectionGone(this);
+  socket_.RemoveConnection(this);
+}
 
 void TWsConnection::Dispose() {
   if (!clientMode_ && dataSocket_ != ws::INVALID_SOCKET && dataSocket_ != mainSocket_) socket_.CloseSocket(dataSocket_);
@@ -58,6 +61,9 @@ void TWsConnection::SetLinkUp(bool up) {
 
 void TWsConnection::ReceiveIntoRing(bool allowSecondPart) {
   if (receiveRing_.Full() || dataSocket_ == ws::INVALID_SOCKET || atEnd_) return;
+  // An empty ring starts over at its beginning: one receive can then fill all of it, where free
+  // space split at the ring's end would take two.
+  if (receiveRing_.Empty()) receiveRing_.Clear();
   const std::size_t room = receiveRing_.ContiguousFree();
   // The free space is split when it runs past the ring's end and on from its start.
   const bool split = receiveRing_.WritePos() >= receiveRing_.ReadPos() && receiveRing_.ReadPos() > 0;
@@ -84,17 +90,27 @@ int TWsConnection::DeliverPlain(std::uint8_t* buf, int size) {
 }
 
 int TWsConnection::DeliverTelnet(std::uint8_t* buf, int size) {
-  const telnet::THeldBytes held{receiveRing_.Data(), receiveRing_.Capacity(), receiveRing_.ReadPos(),
-                                receiveRing_.Count()};
-  const telnet::TFilterResult r = telnet_.FilterInput(held, buf, static_cast<std::size_t>(size), receiveRing_.Full(),
+  const telnet::TFilterResult r = telnet_.FilterInput(Held(), buf, static_cast<std::size_t>(size), receiveRing_.Full(),
                                                       *this, socket_.TerminalType());
   receiveRing_.Consume(r.consumed);
   return static_cast<int>(r.delivered);
 }
 
+telnet::THeldBytes TWsConnection::Held() const {
+  return {receiveRing_.Data(), receiveRing_.Capacity(), receiveRing_.ReadPos(), receiveRing_.Count()};
+}
+
+bool TWsConnection::HoldsWholeRequest(int size) const {
+  if (size <= 0 || receiveRing_.Count() < static_cast<std::size_t>(size)) return false;
+  return !useTelnet_ || telnet_.PassesUnchanged(Held(), static_cast<std::size_t>(size));
+}
+
 int TWsConnection::Read(std::uint8_t* buf, int size) {
   TBusy busy(*this);
-  ReceiveIntoRing(size > 0);
+  // When the ring already holds what the whole request delivers, a receive first could not change
+  // what is delivered; topping up a ring that a delivery has partly emptied would only split the
+  // socket's stream into ever smaller receives. The next status count receives instead.
+  if (!HoldsWholeRequest(size)) ReceiveIntoRing(size > 0);
   if (size <= 0) return 0;
   return useTelnet_ ? DeliverTelnet(buf, size) : DeliverPlain(buf, size);
 }

@@ -34,6 +34,7 @@ void TQsWinsockDispatcher::SetConnectionParams(std::uint32_t address, std::uint1
 }
 
 TWsConnection* TQsWinsockDispatcher::Connection() {
+  if (linked_ != nullptr) return linked_;
   const int id = DeviceId();
   return id < 0 ? nullptr : DeviceSocket().FindConnection(static_cast<TSocket>(id));
 }
@@ -74,6 +75,7 @@ bool TQsWinsockDispatcher::DeviceSetup(int /*inSize*/, int /*outSize*/) {
   if (TWsConnection* c = ds.FindConnection(s)) {
     c->Configure(clientMode_, useTelnet_);
     c->SetOwnerDispatcher(this);
+    linked_ = c;
   }
   return true;
 }
@@ -82,6 +84,7 @@ int TQsWinsockDispatcher::DeviceClose() {
   TQsDeviceSocket& ds = DeviceSocket();
   TQsBaseDispatcher::Guard guard(ds.ConnectionLock());
   TWsConnection* c = Connection();
+  linked_ = nullptr;
   if (c == nullptr) return -1;
   c->Dispose();
   ds.ForgetLastFound();

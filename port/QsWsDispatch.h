@@ -120,6 +120,9 @@ class TWsConnection : public platform::TComponent, private telnet::TTelnetSink {
   };
 
   void ReceiveIntoRing(bool allowSecondPart);
+  telnet::THeldBytes Held() const;
+  // The ring holds enough bytes to fill a read of size bytes as they are.
+  bool HoldsWholeRequest(int size) const;
   int DeliverPlain(std::uint8_t* buf, int size);
   int DeliverTelnet(std::uint8_t* buf, int size);
   void SendAttempt();
@@ -239,6 +242,10 @@ class TQsWinsockDispatcher : public TQsBaseDispatcher {
   bool UseTelnet() const { return useTelnet_; }
   // This dispatcher's connection, or null.
   TWsConnection* Connection();
+  // Called by a connection that goes while still linked to this dispatcher.
+  void ConnectionGone(const TWsConnection* connection) {
+    if (linked_ == connection) linked_ = nullptr;
+  }
 
  private:
   static platform::LRESULT WindowProc(platform::HWND hwnd, platform::UINT msg, platform::WPARAM wParam,
@@ -254,6 +261,9 @@ class TQsWinsockDispatcher : public TQsBaseDispatcher {
   void FollowUp(std::size_t heldBefore, bool cut);
 
   bool inDispatch_ = false;
+  // The connection from a successful DeviceSetup until DeviceClose: the data path, which asks for
+  // it several times per fill, need not search the shared list under its lock each time.
+  TWsConnection* linked_ = nullptr;
   TSockAddrIn remoteAddress_{};
   TSockAddrIn localAddress_{};
   bool clientMode_ = true;

@@ -297,6 +297,40 @@ INSTANTIATE_TEST_SUITE_P(Winsock, AsyncSelectClose,
                          ::testing::Values(CloseCase{"Orderly", false, 0}, CloseCase{"Reset", true, WSAECONNRESET}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+struct ArrivalCase {
+  const char* name;
+  const char* bytes;  // sent just before the close, both waiting when the loop first looks
+  int readNotices;
+};
+
+class AsyncSelectLastBytes : public AsyncSelect, public ::testing::WithParamInterface<ArrivalCase> {};
+
+// Readable together with the peer's close: only bytes that wait make a read notice, the bare end
+// of the stream does not; the close notice comes either way and the bytes stay readable.
+TEST_P(AsyncSelectLastBytes, ReadNoticeOnlyForBytesThatCameWithTheClose) {
+  SOCKET s;
+  int server = ConnectedPair(s);
+  const std::string bytes = GetParam().bytes;
+  if (!bytes.empty()) peer::Send(server, bytes);
+  peer::Close(server);
+  peers_.pop_back();
+  ASSERT_TRUE(PumpUntil([&] { return Count(s, FD_CLOSE) == 1; }));
+  PumpFor(50);
+  EXPECT_EQ(Count(s, FD_READ), GetParam().readNotices);
+  char buf[64];
+  EXPECT_EQ(recv(s, buf, sizeof buf, 0), static_cast<int>(bytes.size()));
+  EXPECT_EQ(std::string(buf, bytes.size()), bytes);
+  EXPECT_EQ(recv(s, buf, sizeof buf, 0), 0);
+  PumpFor(50);
+  EXPECT_EQ(Count(s, FD_READ), GetParam().readNotices) << "the end of the stream is no data notice";
+  EXPECT_EQ(Count(s, FD_CLOSE), 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Winsock, AsyncSelectLastBytes,
+                         ::testing::Values(ArrivalCase{"BytesThenClose", "the tail", 1},
+                                           ArrivalCase{"CloseAlone", "", 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST_F(AsyncSelect, AcceptIsReenabledByAcceptAndTheAcceptedSocketInheritsTheSelection) {
   SOCKET listener = Selected();
   sockaddr_in any = Loopback(0);

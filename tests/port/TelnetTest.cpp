@@ -148,6 +148,59 @@ TEST(TelnetFilterRoom, ASubnegotiationThatNeverEndsCannotBlockAFullRing) {
   EXPECT_EQ(ring.count, 0u);
 }
 
+// Whether held bytes may be handed on without the filter: the answer must never promise bytes
+// that the filter would change or hold, and must not refuse plain text.
+struct PassCase {
+  const char* name;
+  Bytes before;  // filtered first: sets binary mode or starts dropping a subnegotiation
+  std::size_t capacity;
+  std::size_t start;  // where the held bytes begin in the ring
+  Bytes held;
+  std::size_t n;
+  bool passes;
+};
+
+class TelnetPassesUnchanged : public ::testing::TestWithParam<PassCase> {};
+
+TEST_P(TelnetPassesUnchanged, OnlyWhereTheFilterDeliversTheBytesAsTheyAre) {
+  const PassCase& c = GetParam();
+  TTelnetState state;
+  RecordingSink sink;
+  if (!c.before.empty()) {
+    Ring first(16);
+    first.Push(c.before);
+    first.Filter(state, sink);
+  }
+  Bytes ring(c.capacity);
+  for (std::size_t i = 0; i < c.held.size(); ++i) ring[(c.start + i) % c.capacity] = c.held[i];
+  const THeldBytes held{ring.data(), c.capacity, c.start, c.held.size()};
+  EXPECT_EQ(state.PassesUnchanged(held, c.n), c.passes);
+  if (!c.passes) return;
+  Bytes out(c.n);
+  const TFilterResult r = state.FilterInput(held, out.data(), c.n, false, sink, "vt100");
+  EXPECT_EQ(r.delivered, c.n);
+  EXPECT_EQ(r.consumed, c.n);
+  EXPECT_EQ(out, Bytes(c.held.begin(), c.held.begin() + static_cast<long>(c.n)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Telnet, TelnetPassesUnchanged,
+    ::testing::Values(PassCase{"PlainText", {}, 8, 0, {'a', 'b', 'c'}, 3, true},
+                      PassCase{"PlainTextAcrossTheRingsEnd", {}, 8, 6, {'a', 'b', 'c', 'd'}, 4, true},
+                      PassCase{"CommandBeyondTheRequestIsNotLookedAt", {}, 8, 0, {'a', 'b', 255, 251}, 2, true},
+                      PassCase{"CommandWithinTheRequest", {}, 8, 0, {'a', 'b', 255, 255}, 3, false},
+                      PassCase{"CommandAfterTheRingsEnd", {}, 8, 6, {'a', 'b', 'c', 255, 255}, 5, false},
+                      PassCase{"CrWhileNotBinary", {}, 8, 0, {'a', 13, 10}, 3, false},
+                      PassCase{"CrInBinaryMode", {255, 251, 0}, 8, 0, {'a', 13, 0}, 3, true},
+                      PassCase{"WhileASubnegotiationIsDropped",
+                               {255, 250, 99, 'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z', 'z'},
+                               8,
+                               0,
+                               {'a', 'b'},
+                               2,
+                               false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct EscapeCase {
   const char* name;
   bool binary;

@@ -16,8 +16,13 @@
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
+#include <cerrno>
+
 #include "comm/QsExcept.h"
 #include "platform/Clock.h"
+#include "platform/WinSockFilter.h"
 #include "tests/support/LoopbackPeer.h"
 #include "tests/support/Pump.h"
 
@@ -402,6 +407,68 @@ TEST(WsDispatcher, FloodedConnectionLeavesAnotherItsTurn) {
   EXPECT_EQ(flooded.s.received.find_first_not_of('f'), Bytes::npos);
   EXPECT_LE(flooded.s.largestAvail, 4096u);
 }
+
+// Counts the receives of a socket that bring bytes; the bytes come from the descriptor as usual.
+class CountingFilter : public ws::filter::TSocketFilter {
+ public:
+  explicit CountingFilter(int fd) : fd_(fd) {}
+  int Recv(ws::SOCKET, char* buf, int len) override {
+    const ssize_t n = ::read(fd_, buf, static_cast<std::size_t>(len));
+    if (n < 0) {
+      ws::WSASetLastError(ws::WinsockErrorFromErrno(errno));
+      return ws::SOCKET_ERROR;
+    }
+    if (n > 0) ++receivesWithBytes;
+    return static_cast<int>(n);
+  }
+  int Send(ws::SOCKET, const char* buf, int len) override {
+    peer::Send(fd_, std::string_view(buf, static_cast<std::size_t>(len)));
+    return len;
+  }
+  void Shutdown(ws::SOCKET, int) override {}
+  bool HoldsInput() const override { return false; }
+  int receivesWithBytes = 0;
+
+ private:
+  int fd_;
+};
+
+struct WholeRingCase {
+  const char* name;
+  bool telnet;
+  int inSize;
+};
+
+class WsWholeRingReceives : public ::testing::TestWithParam<WholeRingCase> {};
+
+// Bytes waiting in the socket are taken a whole receive ring at a time, also after a short first
+// arrival has moved the ring's positions and while deliveries wrap around the input ring: a
+// receive ring topped up piecemeal would need about twice as many receives.
+TEST_P(WsWholeRingReceives, OneReceivePerRingful) {
+  const WholeRingCase& c = GetParam();
+  ClientPair p(c.telnet, c.inSize);
+  peer::Send(p.peer, Bytes(1000, 's'));
+  ASSERT_TRUE(p.ReceiveAtLeast(1000));
+  PumpFor(30);  // the receive that finds the socket empty
+  const auto s = static_cast<ws::SOCKET>(p.s.d->DeviceId());
+  auto counter = std::make_shared<CountingFilter>(static_cast<int>(s));
+  ws::filter::Attach(s, counter);
+  Bytes stream;
+  for (int i = 0; i < 32768; ++i) stream.push_back(static_cast<char>('a' + i % 23));
+  peer::Send(p.peer, stream);  // fits the loopback window: all of it waits in the socket
+  const bool all = p.ReceiveAtLeast(1000 + stream.size());
+  ws::filter::Detach(s);
+  ASSERT_TRUE(all);
+  EXPECT_EQ(p.s.received.substr(1000), stream);
+  const int ringfuls = (static_cast<int>(stream.size()) + c.inSize - 1) / c.inSize;
+  EXPECT_EQ(counter->receivesWithBytes, ringfuls);
+}
+
+INSTANTIATE_TEST_SUITE_P(WsDispatcher, WsWholeRingReceives,
+                         ::testing::Values(WholeRingCase{"Plain4096", false, 4096},
+                                           WholeRingCase{"Telnet4096", true, 4096},
+                                           WholeRingCase{"Plain3000", false, 3000}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WsDispatcher, PeerVanishingMidFloodLeavesAWorkingDispatcher) {
   for (bool reset : {false, true}) {
