@@ -1,5 +1,8 @@
 // The telnet receive filter on any stream: the bytes delivered and the answers sent are the same
 // however the stream is cut into arrivals; and any data, escaped for sending, filters back to itself.
+#include <algorithm>
+#include <memory>
+#include <string>
 #include <vector>
 
 #include "fuzz/FuzzInput.h"
@@ -15,21 +18,37 @@ struct TSink : telnet::TTelnetSink {
   void LogTelnet(telnet::TTelnetLogSubtype, std::uint32_t, const std::string&) override {}
 };
 
+const std::string kTerminalType = "vt100";
+
+// Where each arrival is filtered to: as large as the ring, kept from input to input (only its
+// delivered part is ever read), so a run does not clear kilobytes per arrival.
+Bytes& Scratch() {
+  static auto* out = new Bytes(8192);
+  return *out;
+}
+
 // A ring larger than any input (a full ring has its own rule), fed arrival by arrival.
 struct TRing {
-  Bytes ring = Bytes(8192);
+  static constexpr std::size_t kSize = 8192;
+  // Left uninitialised: only held bytes are ever read.
+  std::unique_ptr<std::uint8_t[]> ring = std::make_unique_for_overwrite<std::uint8_t[]>(kSize);
   std::size_t start = 0, count = 0;
   telnet::TTelnetState state;
   TSink sink;
   Bytes delivered;
 
   void Arrive(const std::uint8_t* bytes, std::size_t n) {
-    for (std::size_t k = 0; k < n; ++k) ring[(start + count++) % ring.size()] = bytes[k];
-    Bytes out(ring.size());
-    const telnet::TFilterResult r = state.FilterInput({ring.data(), ring.size(), start, count}, out.data(), out.size(),
-                                                      false, sink, "vt100");
+    // The bytes go in after the held ones, wrapping at the ring's end.
+    const std::size_t at = (start + count) % kSize;
+    const std::size_t first = std::min(n, kSize - at);
+    std::copy(bytes, bytes + first, ring.get() + at);
+    std::copy(bytes + first, bytes + n, ring.get());
+    count += n;
+    Bytes& out = Scratch();
+    const telnet::TFilterResult r =
+        state.FilterInput({ring.get(), kSize, start, count}, out.data(), out.size(), false, sink, kTerminalType);
     FUZZ_CHECK(r.consumed <= count && r.delivered <= r.consumed);
-    start = (start + r.consumed) % ring.size();
+    start = (start + r.consumed) % kSize;
     count -= r.consumed;
     delivered.insert(delivered.end(), out.begin(), out.begin() + static_cast<long>(r.delivered));
   }
@@ -63,13 +82,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // Escaping round-trips (outside binary mode, where a CR is sent with its NUL).
   telnet::TTelnetState sender;
-  Bytes escaped;
+  // Room for every byte doubled, cut to the length used: no growth check per byte.
+  Bytes escaped(2 * rest.size());
+  std::size_t length = 0;
   for (std::size_t i = 0; i < rest.size(); ++i) {
     std::uint8_t form[2];
     const std::size_t n = sender.EscapeOutput(stream, i, rest.size(), form);
     FUZZ_CHECK(n == 1 || n == 2);
-    escaped.insert(escaped.end(), form, form + n);
+    std::copy(form, form + n, escaped.data() + length);
+    length += n;
   }
+  escaped.resize(length);
   TRing back;
   back.Arrive(escaped.data(), escaped.size());
   FUZZ_CHECK(back.delivered == Bytes(stream, stream + rest.size()));
