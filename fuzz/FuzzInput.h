@@ -1,6 +1,7 @@
 // Reading a fuzz input as a sequence of choices and byte strings.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -14,6 +15,7 @@ class TInput {
   TInput(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
 
   bool Empty() const { return pos_ >= size_; }
+  std::size_t Left() const { return Empty() ? 0 : size_ - pos_; }
   std::uint8_t Byte() { return Empty() ? 0 : data_[pos_++]; }
   bool Bool() { return (Byte() & 1) != 0; }
   // A number from 0 to limit (inclusive).
@@ -22,15 +24,17 @@ class TInput {
     return limit == 0 ? 0 : raw % (limit + 1);
   }
   // A string of at most max bytes, its length taken from the input.
+  // Copied in one piece: a copy byte by byte runs the coverage hooks at every byte.
   std::string Text(std::size_t max) {
-    const std::size_t length = Upto(max);
-    std::string text;
-    for (std::size_t i = 0; i < length && !Empty(); ++i) text += static_cast<char>(Byte());
+    const std::size_t wanted = Upto(max);  // read before what is left is counted
+    const std::size_t length = std::min(wanted, Left());
+    std::string text(reinterpret_cast<const char*>(data_ + pos_), length);
+    pos_ += length;
     return text;
   }
   // Whatever is left.
   std::string Rest() {
-    std::string text(reinterpret_cast<const char*>(data_ + pos_), size_ - pos_);
+    std::string text(reinterpret_cast<const char*>(data_ + pos_), Left());
     pos_ = size_;
     return text;
   }

@@ -1,6 +1,7 @@
 // The language component's tables on any text: a word table, character sets and positions for a
 // window with a few controls, switched to each language and back; and the string library's file.
 // Only platform::Exception may come out, and a library string cut to a length keeps valid UTF-8 valid.
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
@@ -20,18 +21,14 @@ class TWindow : public ui::TForm {
   std::string ClassName() const override { return "TFuzzWindow"; }
 };
 
+// The lines of text; a last line without its line end counts when it is not empty.
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
-  std::string line;
-  for (char c : text) {
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += c;
-    }
+  for (std::size_t from = 0; from < text.size();) {
+    const std::size_t end = std::min(text.find('\n', from), text.size());
+    lines.emplace_back(text, from, end - from);
+    from = end + 1;
   }
-  if (!line.empty()) lines.push_back(line);
   return lines;
 }
 
