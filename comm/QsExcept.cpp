@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <span>
 
 #include "comm/QsMisc.h"
@@ -267,10 +269,21 @@ EQsSocketException EQsSocketException::NotInitialized(int code) {
   return EQsSocketException(code, std::move(text));
 }
 
+// The table's texts never change once it is open, and refusals can be raised at every byte a
+// handler sees: each text is decoded once. Only texts found in the table are kept, so the cache
+// is bounded by the table.
 std::string MessageForCode(int code) {
   const int id = std::abs(static_cast<int>(static_cast<std::int16_t>(code)));
+  static std::mutex mutex;
+  static std::map<int, std::string> decoded;
+  {
+    std::lock_guard lock(mutex);
+    if (const auto it = decoded.find(id); it != decoded.end()) return it->second;
+  }
   std::string text = CutToCharacters(TableText(id), kMaxMessageLength);
-  return text.empty() ? SystemMessage(id) : text;
+  if (text.empty()) return SystemMessage(id);
+  std::lock_guard lock(mutex);
+  return decoded.try_emplace(id, std::move(text)).first->second;
 }
 
 int RaiseForCode(const platform::TComponent* component, int code) {

@@ -25,6 +25,7 @@ bool Has(TPacketEndSet set, TPacketEndCond cond) { return (set & (1u << cond)) !
 TPacketPattern TPacketPattern::Build(const std::string& text, bool ignoreCase) {
   TPacketPattern p;
   p.ignoreCase = ignoreCase;
+  p.source = text;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
     bool wildcard = false;
@@ -38,6 +39,11 @@ TPacketPattern TPacketPattern::Build(const std::string& text, bool ignoreCase) {
     p.wild.push_back(wildcard);
   }
   return p;
+}
+
+void TPacketPattern::Update(const std::string& text, bool ignoreCase) {
+  if (ignoreCase == this->ignoreCase && text == source) return;
+  *this = Build(text, ignoreCase);
 }
 
 bool TPacketPattern::Matches(std::size_t position, std::uint8_t byte) const {
@@ -215,7 +221,7 @@ void TQsDataPacket::ResetMatch() {
 // every byte.
 void TQsDataPacket::CheckDefinition() {
   if (startCond_ == scString) {
-    startPattern_ = TPacketPattern::Build(startString_, ignoreCase_);
+    startPattern_.Update(startString_, ignoreCase_);
     if (startPattern_.Length() == 0) throw EInvalidProperty(kErrStartStringEmpty);
     if (Has(endCond_, ecPacketSize) && static_cast<int>(startString_.size()) > packetSize_)
       throw EInvalidProperty(kErrPacketTooSmall);
@@ -223,7 +229,7 @@ void TQsDataPacket::CheckDefinition() {
     throw EInvalidProperty(kErrNoEndCharCount);
   }
   if (Has(endCond_, ecString)) {
-    endPattern_ = TPacketPattern::Build(endString_, ignoreCase_);
+    endPattern_.Update(endString_, ignoreCase_);
     if (endPattern_.Length() == 0) throw EInvalidProperty(kErrEmptyEndString);
   }
   if (Has(endCond_, ecPacketSize)) {

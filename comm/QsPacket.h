@@ -41,8 +41,12 @@ struct TPacketPattern {
   std::string chars;
   std::vector<bool> wild;
   bool ignoreCase = false;
+  std::string source;  // the string it was built from
 
   static TPacketPattern Build(const std::string& text, bool ignoreCase);
+  // Rebuilds from text unless already built from the same text and case rule: a packet is
+  // checked at every enable, and handlers may enable it at every packet.
+  void Update(const std::string& text, bool ignoreCase);
   std::size_t Length() const { return chars.size(); }
   bool Matches(std::size_t position, std::uint8_t byte) const;
 };

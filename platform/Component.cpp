@@ -18,17 +18,25 @@ bool Contains(const std::vector<TComponent*>& list, const TComponent* value) {
 
 // ---- PropertyTable ----
 
+std::size_t PropertyTable::NameHash::operator()(std::string_view name) const {
+  std::size_t hash = 14695981039346656037ull;  // FNV-1a over the lowered letters
+  for (char c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+  }
+  return hash;
+}
+
 PropertyTable& PropertyTable::Add(std::string name, std::function<Variant(const TComponent&)> get,
                                   std::function<void(TComponent&, const Variant&)> set) {
+  index_.try_emplace(name, own_.size());
   own_.push_back(PropertyInfo{std::move(name), std::move(get), std::move(set)});
   return *this;
 }
 
 const PropertyInfo* PropertyTable::Find(std::string_view name) const {
   for (const PropertyTable* table = this; table != nullptr; table = table->parent_) {
-    for (const PropertyInfo& info : table->own_) {
-      if (SameText(info.name, name)) return &info;
-    }
+    if (const auto it = table->index_.find(name); it != table->index_.end()) return &table->own_[it->second];
   }
   return nullptr;
 }

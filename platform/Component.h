@@ -23,6 +23,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -110,8 +111,22 @@ class PropertyTable {
   template <typename T> static Variant ToVariant(const T& value);
 
  private:
+  // Names hashed and compared without regard to ASCII case, so that a lookup by any spelling needs
+  // no lowered copy.
+  struct NameHash {
+    using is_transparent = void;
+    std::size_t operator()(std::string_view name) const;
+  };
+  struct NameEqual {
+    using is_transparent = void;
+    bool operator()(std::string_view a, std::string_view b) const { return SameText(a, b); }
+  };
+
   const PropertyTable* parent_;
   std::vector<PropertyInfo> own_;
+  // Position in own_ of each name's first registration: forms and the language component look
+  // properties up by name for every component they touch.
+  std::unordered_map<std::string, std::size_t, NameHash, NameEqual> index_;
 };
 
 class TComponent {

@@ -143,6 +143,48 @@ TEST(PacketPattern, EscapesAndWildcards) {
   EXPECT_TRUE(TPacketPattern::Build("a", true).Matches(0, 'a'));
 }
 
+// A packet judged at every enable keeps its matching form between enables; a changed string or case
+// rule must still be what the next enable arms.
+struct RedefineCase {
+  const char* name;
+  void (*change)(TQsDataPacket&);
+  std::string bytes;
+  std::vector<std::string> expected;
+};
+
+class PacketRedefinitions : public PacketFixture, public testing::WithParamInterface<RedefineCase> {};
+
+TEST_P(PacketRedefinitions, TheNextEnableArmsTheNewDefinition) {
+  TQsDataPacket& p = Make({scString, EndSet({ecString}), "AB", "\r\n"});
+  p.SetIgnoreCase(true);
+  p.SetEnabled(true);
+  Feed({"abx\r\n"});
+  ASSERT_EQ(got_, (std::vector<std::string>{"abx\r\n"}));
+  got_.clear();
+  p.SetEnabled(false);
+  GetParam().change(p);
+  p.SetEnabled(true);
+  Feed({GetParam().bytes});
+  EXPECT_EQ(got_, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Packets, PacketRedefinitions,
+    testing::Values(
+        RedefineCase{"NewStartString", [](TQsDataPacket& p) { p.SetStartString("CD"); }, "ABy\r\nCDz\r\n", {"CDz\r\n"}},
+        RedefineCase{"CaseCountsAgain", [](TQsDataPacket& p) { p.SetIgnoreCase(false); }, "aby\r\nABz\r\n", {"ABz\r\n"}},
+        RedefineCase{"NewEndString", [](TQsDataPacket& p) { p.SetEndString(";"); }, "ABy\r\n;", {"ABy\r\n;"}},
+        RedefineCase{"StartStringChangedAndBack",
+                     [](TQsDataPacket& p) {
+                       p.SetStartString("CD");
+                       p.SetEnabled(true);
+                       p.SetEnabled(false);
+                       p.SetStartString("AB");
+                     },
+                     "CDx\r\nABy\r\n",
+                     {"ABy\r\n"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct RefusalCase {
   const char* name;
   PacketDef def;

@@ -489,6 +489,22 @@ TEST(ComponentProperties, TablesInheritFromTheBaseClass) {
   EXPECT_EQ(ExceptionMessage([&] { fancy.GetProperty("Colour"); }), "Unknown property Colour of class TFancyWidget");
 }
 
+TEST(ComponentProperties, LookupsMatchWholeNamesOnlyAndFollowCopies) {
+  auto table = std::make_unique<PropertyTable>(&TComponent::ClassProperties());
+  table->Property("Width", &TWidget::Width, &TWidget::SetWidth).Property("Wide", &TWidget::Width, &TWidget::SetWidth);
+  const PropertyTable copy = *table;  // classes keep a copy of the table they build
+  table.reset();
+  for (const char* name : {"Width", "WIDTH", "wIdTh", "Wide", "name"}) {
+    SCOPED_TRACE(name);
+    const platform::PropertyInfo* info = copy.Find(name);
+    ASSERT_NE(info, nullptr);
+    EXPECT_TRUE(platform::SameText(info->name, name));
+  }
+  for (const char* name : {"Widt", "Widths", "Width ", " Width", "W\xc3\xad" "dth", "Wid", ""}) {
+    EXPECT_EQ(copy.Find(name), nullptr) << name;
+  }
+}
+
 // ---- values ----
 
 TEST(Variant, RendersEachKindReadably) {
