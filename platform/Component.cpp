@@ -27,18 +27,26 @@ std::size_t PropertyTable::NameHash::operator()(std::string_view name) const {
   return hash;
 }
 
+PropertyTable::PropertyTable(const PropertyTable* parent) : parent_(parent) {
+  if (parent_ == nullptr) return;
+  for (const auto& [name, slot] : parent_->index_) index_.emplace(name, Slot{slot.depth + 1, slot.position});
+}
+
 PropertyTable& PropertyTable::Add(std::string name, std::function<Variant(const TComponent&)> get,
                                   std::function<void(TComponent&, const Variant&)> set) {
-  index_.try_emplace(name, own_.size());
+  // A class's own registration hides a base class's; within one class the first one counts.
+  const auto [it, added] = index_.try_emplace(name, Slot{0, own_.size()});
+  if (!added && it->second.depth > 0) it->second = Slot{0, own_.size()};
   own_.push_back(PropertyInfo{std::move(name), std::move(get), std::move(set)});
   return *this;
 }
 
 const PropertyInfo* PropertyTable::Find(std::string_view name) const {
-  for (const PropertyTable* table = this; table != nullptr; table = table->parent_) {
-    if (const auto it = table->index_.find(name); it != table->index_.end()) return &table->own_[it->second];
-  }
-  return nullptr;
+  const auto it = index_.find(name);
+  if (it == index_.end()) return nullptr;
+  const PropertyTable* table = this;
+  for (std::size_t up = it->second.depth; up > 0; --up) table = table->parent_;
+  return &table->own_[it->second.position];
 }
 
 std::vector<const PropertyInfo*> PropertyTable::All() const {

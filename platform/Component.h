@@ -51,7 +51,9 @@ struct PropertyInfo {
 
 class PropertyTable {
  public:
-  explicit PropertyTable(const PropertyTable* parent = nullptr) : parent_(parent) {}
+  // The parent is complete by then: its names are indexed here once, so that a lookup is one search
+  // whatever the depth of the class.
+  explicit PropertyTable(const PropertyTable* parent = nullptr);
 
   PropertyTable& Add(std::string name, std::function<Variant(const TComponent&)> get,
                      std::function<void(TComponent&, const Variant&)> set);
@@ -122,11 +124,18 @@ class PropertyTable {
     bool operator()(std::string_view a, std::string_view b) const { return SameText(a, b); }
   };
 
+  // Where a name's registration is: `depth` tables up the parent chain (0: this one), at `position`
+  // in that table's own_. Positions, not pointers, so that a copied table stays right.
+  struct Slot {
+    std::size_t depth;
+    std::size_t position;
+  };
+
   const PropertyTable* parent_;
   std::vector<PropertyInfo> own_;
-  // Position in own_ of each name's first registration: forms and the language component look
-  // properties up by name for every component they touch.
-  std::unordered_map<std::string, std::size_t, NameHash, NameEqual> index_;
+  // Every name this table and its parents know: forms and the language component look properties
+  // up by name for every component they touch.
+  std::unordered_map<std::string, Slot, NameHash, NameEqual> index_;
 };
 
 class TComponent {
