@@ -251,6 +251,7 @@ int Parent(const std::string& self, long bigMiB, long smallMiB, int rounds, cons
   // make the runs differ by more than what is measured.
   const std::string root = (fs::is_directory("/dev/shm") ? "/dev/shm" : dir) + "/appbench-root-" + std::to_string(getpid());
   const std::string product = root + "/ORV_program";
+  const bench::RemoveWhenGone cleanup({base, root});
   fs::create_directories(product);
   bench::LocalFtpServer server(root);
   if (server.Port() == 0) return 1;
@@ -274,8 +275,6 @@ int Parent(const std::string& self, long bigMiB, long smallMiB, int rounds, cons
     std::fprintf(stderr, "%s\n", e.what());
     exitCode = 1;
   }
-  fs::remove_all(base);
-  fs::remove_all(root);
   return exitCode;
 }
 

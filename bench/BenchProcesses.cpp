@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 #include <thread>
 
 namespace bench {
@@ -85,11 +89,45 @@ Figures RunChild(const std::vector<std::string>& argv, const LineSink& onLine, i
   return f;
 }
 
-LocalFtpServer::LocalFtpServer(const std::string& root, const std::string& tlsCert, const std::string& tlsKey) {
+RemoveWhenGone::RemoveWhenGone(std::vector<std::string> paths) {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return;
   pid_ = fork();
   if (pid_ == 0) {
+    // The signals that end the benchmark from a terminal reach its whole process group.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT}) signal(sig, SIG_IGN);
+    close(fds[1]);
+    const int quiet = open("/dev/null", O_RDWR);
+    for (int fd : {0, 1, 2}) dup2(quiet, fd);  // a pipe reading the benchmark's output ends with it
+    char byte;
+    ssize_t got;
+    do {
+      got = read(fds[0], &byte, 1);
+    } while (got < 0 && errno == EINTR);
+    for (const std::string& path : paths) {
+      std::error_code ignored;
+      std::filesystem::remove_all(path, ignored);
+    }
+    _exit(0);
+  }
+  close(fds[0]);
+  lifeline_ = fds[1];
+}
+
+RemoveWhenGone::~RemoveWhenGone() {
+  if (lifeline_ < 0) return;
+  close(lifeline_);
+  if (pid_ > 0) waitpid(pid_, nullptr, 0);
+}
+
+LocalFtpServer::LocalFtpServer(const std::string& root, const std::string& tlsCert, const std::string& tlsKey) {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return;
+  const pid_t parent = getpid();
+  pid_ = fork();
+  if (pid_ == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);  // the benchmark went before the line above
     dup2(fds[1], 1);
     const int quiet = open("/dev/null", O_WRONLY);
     dup2(quiet, 2);  // the server's request log

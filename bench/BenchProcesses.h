@@ -29,7 +29,24 @@ void Settle();
 using LineSink = std::function<void(const std::string& line, double at)>;
 Figures RunChild(const std::vector<std::string>& argv, const LineSink& onLine = {}, int* exitCode = nullptr);
 
-// scripts/ftp-server.py serving root on a loopback port of its choosing, stopped with the object.
+// Removes the given folders when this process ends, however it ends (a finished run, Ctrl-C, a
+// closed pipe, a kill): a benchmark leaves a gibibyte of served files in memory-backed /dev/shm
+// otherwise. The removal is done by a small child that waits for this process to go; make the
+// object before any thread is started.
+class RemoveWhenGone {
+ public:
+  explicit RemoveWhenGone(std::vector<std::string> paths);
+  ~RemoveWhenGone();
+  RemoveWhenGone(const RemoveWhenGone&) = delete;
+  RemoveWhenGone& operator=(const RemoveWhenGone&) = delete;
+
+ private:
+  int lifeline_ = -1;  // its closing, by this object or by the system at exit, starts the removal
+  pid_t pid_ = -1;
+};
+
+// scripts/ftp-server.py serving root on a loopback port of its choosing, stopped with the object,
+// or with this process if it is killed first.
 class LocalFtpServer {
  public:
   // With a certificate and key, the server requires TLS on every connection.

@@ -218,6 +218,11 @@ void BigFileOverTls(const std::string& self, const std::string& root, long mib, 
 int Parent(const std::string& self, long bigMiB, int files, int rounds, const std::vector<std::string>& dirs) {
   const std::string tag = std::to_string(getpid());
   const std::string root = (fs::is_directory("/dev/shm") ? std::string("/dev/shm") : dirs.front()) + "/ftpbench-root-" + tag;
+  std::vector<std::string> outs;
+  for (const std::string& dir : dirs) outs.push_back(dir + "/ftpbench-out-" + tag);
+  std::vector<std::string> scratch = outs;
+  scratch.push_back(root);
+  const bench::RemoveWhenGone cleanup(scratch);
   fs::create_directories(root + "/many");
   {
     const std::string block(4096, 'q');
@@ -227,11 +232,7 @@ int Parent(const std::string& self, long bigMiB, int files, int rounds, const st
   bench::LocalFtpServer server(root);
   if (server.Port() == 0) return 1;
   Bench bench(self, root, server.Port());
-  std::vector<std::string> outs;
-  for (const std::string& dir : dirs) {
-    outs.push_back(dir + "/ftpbench-out-" + tag);
-    fs::create_directories(outs.back());
-  }
+  for (const std::string& out : outs) fs::create_directories(out);
   for (const std::string& out : outs) bench.BigFile(bigMiB, out, rounds);
   for (const std::string& out : outs) bench.ManyFiles(files, out, rounds);
   BigFileOverTls(self, root, bigMiB, outs.front(), rounds);
@@ -247,8 +248,6 @@ int Parent(const std::string& self, long bigMiB, int files, int rounds, const st
   const long peakList100k = peak3([&] { return bench.PeakOfList("names100k"); });
   std::printf("client peak memory: file 64 MiB %ld KiB, %ld MiB %ld KiB; listing 1 000 names %ld KiB, 100 000 names %ld KiB\n",
               peakSmall, bigMiB, peakBig, peakList1k, peakList100k);
-  for (const std::string& out : outs) fs::remove_all(out);
-  fs::remove_all(root);
   return 0;
 }
 
