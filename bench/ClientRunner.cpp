@@ -65,6 +65,11 @@ void ClientRunner::Status(platform::TComponent*, TFtpStatusCode code, const char
     std::fflush(nullptr);
     std::_Exit(0);
   }
+  // A server gone in the middle of a transfer ends it this way, without an error or its end.
+  if (code == fsDisconnected && !quitting_) {
+    std::fprintf(stderr, "disconnected\n");
+    failed_ = true;
+  }
 }
 
 void ClientRunner::Error(platform::TComponent*, std::int32_t code, const char* text) {
