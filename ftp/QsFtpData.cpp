@@ -101,20 +101,17 @@ void TQsCustomFtpClient::StartTransfer() {
 
 void TQsCustomFtpClient::OpenLocalFile(TRetrieveMode mode) {
   CloseLocalFile();
-  if (::access(localFileName_.c_str(), F_OK) != 0) {
-    const int created = ::open(localFileName_.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    if (created < 0) RaiseFileError(localFileName_);
-    ::close(created);
-  }
+  // A missing file is created empty by the same open that opens it: one call where creating,
+  // closing and opening again took three (and a look whether it exists, a fourth), for the same file.
   if (mode == rtReplace) {
     // A longer old file is cut, so that the result is exactly what was received.
-    const int file = ::open(localFileName_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
+    const int file = ::open(localFileName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (file < 0) RaiseFileError(localFileName_);
     StartWriter(file, 0);
     PostLog(lcDownloading);
     return;
   }
-  const int file = ::open(localFileName_.c_str(), O_RDWR | O_CLOEXEC);
+  const int file = ::open(localFileName_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (file < 0) RaiseFileError(localFileName_);
   const off_t size = ::lseek(file, 0, SEEK_END);
   if (mode == rtAppend) {

@@ -1,6 +1,7 @@
 #include "platform/MessageLoop.h"
 
 #include <poll.h>
+#include <pthread.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/syscall.h>
@@ -108,6 +109,9 @@ class ThreadQueue {
   int epollFd_ = -1;
   int eventFd_ = -1;
   int timerFd_ = -1;
+  // Set by the wake that made the eventfd's counter non-zero, cleared once the owner has read it:
+  // while it is set, the owner has a wake-up coming and a further write would only cost a call.
+  std::atomic<bool> signalled_{false};
   std::uint64_t armedDueMs_ = 0;  // 0: timerfd disarmed
 
   std::mutex lock_;
@@ -146,7 +150,21 @@ Globals& G() {
   return *globals;
 }
 
-bool OnMainThread() { return static_cast<pid_t>(syscall(SYS_gettid)) == getpid(); }
+// The main thread is the one whose thread id is the process id. The answer is kept per thread, as
+// it is asked on every packet delivery; a forked child's only thread is its main thread whatever it
+// was in the parent, so the child forgets the answer of the thread that forked.
+thread_local int tOnMainThread = -1;  // -1: not known yet
+
+void ForgetMainThreadAnswer() { tOnMainThread = -1; }
+
+bool OnMainThread() {
+  if (tOnMainThread < 0) {
+    static const bool kForgetInChild = pthread_atfork(nullptr, nullptr, &ForgetMainThreadAnswer) == 0;
+    if (!kForgetInChild) return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
+    tOnMainThread = static_cast<pid_t>(syscall(SYS_gettid)) == getpid() ? 1 : 0;
+  }
+  return tOnMainThread == 1;
+}
 
 void DestroyThreadWindows(const ThreadQueue* queue);
 
@@ -207,13 +225,18 @@ ThreadQueue::~ThreadQueue() {
 }
 
 void ThreadQueue::Wake() {
+  if (signalled_.exchange(true)) return;
   std::uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(eventFd_, &one, sizeof one);
 }
 
+// The flag is cleared only after the read: a wake that comes in between skipped its write, and the
+// owner looks at its queues after draining, so it sees what that wake announced. Cleared first, a
+// wake in between would be read away and leave the flag set with nothing to wake the loop again.
 void ThreadQueue::DrainWake() {
   std::uint64_t count = 0;
   [[maybe_unused]] ssize_t n = read(eventFd_, &count, sizeof count);
+  signalled_.store(false);
 }
 
 bool ThreadQueue::Post(const MSG& msg) {

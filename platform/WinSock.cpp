@@ -433,7 +433,8 @@ int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
   int flags = ::fcntl(Fd(s), F_GETFL);
   if (flags < 0) return FailErrno();
   if (events != 0 && !IsWindow(hwnd)) return Fail(WSAEINVAL);
-  ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK);  // selected sockets never block, as the library does
+  // Selected sockets never block, as the library does.
+  if ((flags & O_NONBLOCK) == 0) ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK);
   if (events == 0)
     async::Cancel(s);
   else

@@ -173,9 +173,6 @@ bool IsConnected(SOCKET s) {
 }  // namespace
 
 void Select(SOCKET s, HWND hwnd, UINT msg, long events) {
-  // A selected socket never blocks; an accepted one inherits that with the selection.
-  const int flags = ::fcntl(static_cast<int>(s), F_GETFL);
-  if (flags >= 0) ::fcntl(static_cast<int>(s), F_SETFL, flags | O_NONBLOCK);
   UnwatchDescriptor(static_cast<int>(s));
   State st;
   st.hwnd = hwnd;
@@ -248,8 +245,13 @@ void OnAccept(SOCKET listener, SOCKET accepted) {
     inherited = st;
     selected = true;
   });
-  // The accepted socket has the listening socket's selection, as the library documents.
-  if (selected && accepted != INVALID_SOCKET) Select(accepted, inherited.hwnd, inherited.msg, inherited.events);
+  // The accepted socket has the listening socket's selection, as the library documents, and so
+  // never blocks either.
+  if (selected && accepted != INVALID_SOCKET) {
+    const int flags = ::fcntl(static_cast<int>(accepted), F_GETFL);
+    if (flags >= 0 && (flags & O_NONBLOCK) == 0) ::fcntl(static_cast<int>(accepted), F_SETFL, flags | O_NONBLOCK);
+    Select(accepted, inherited.hwnd, inherited.msg, inherited.events);
+  }
 }
 
 void OnClose(SOCKET s) {

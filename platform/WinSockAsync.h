@@ -6,7 +6,7 @@
 
 namespace platform::ws::async {
 
-void Select(SOCKET s, HWND hwnd, UINT msg, long events);
+void Select(SOCKET s, HWND hwnd, UINT msg, long events);  // s is non-blocking already
 void Cancel(SOCKET s);
 void OnReceive(SOCKET s);                   // re-enables FD_READ
 void OnReadPending(SOCKET s);               // FD_READ at once: a layer above the descriptor holds bytes

@@ -1,7 +1,7 @@
 // The client against servers and callers that misbehave in ways a single script row cannot show:
 // a data reset racing the final reply (both orders, many times), log-ons repeated on one client,
 // time-outs in a row, arguments that would smuggle a command, restarts past 2 GiB, an abort
-// answered by a success.
+// answered by a success, local files that cannot be opened.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <functional>
 
+#include "platform/SysUtils.h"
 #include "tests/ftp/FtpTestClient.h"
 #include "tests/ftp/ScriptedServer.h"
 #include "tests/support/FtpServers.h"
@@ -291,5 +292,44 @@ TEST(FtpRestart, ALocalFileThatCannotBePositionedIsAnError) {
   EXPECT_EQ(server.Extra(), std::vector<std::string>{});
   ftpserver::RemoveTree(dir);
 }
+
+// A local file that cannot be created or opened: the file system's error reaches the caller, nothing
+// is sent, the client stays Ready, and no file is left behind where there was none.
+struct LocalFileCase {
+  const char* name;
+  const char* local;  // under the test's folder
+  TRetrieveMode mode;
+};
+
+void PrintTo(const LocalFileCase& c, std::ostream* os) { *os << c.name; }
+
+class UnopenableLocalFile : public ::testing::TestWithParam<LocalFileCase> {};
+
+TEST_P(UnopenableLocalFile, RaisesAndSendsNothing) {
+  const std::string dir = ftpserver::MakeTempDir("ftplocal");
+  ASSERT_EQ(::mkdir((dir + "/folder").c_str(), 0755), 0);
+  const std::string local = dir + "/" + GetParam().local;
+  const bool existed = ::access(local.c_str(), F_OK) == 0;
+  Server server(kLogin);
+  TFtpTestClient client;
+  Configure(client, server);
+  ASSERT_TRUE(client.LogOn());
+  ASSERT_TRUE(LoggedIn(client));
+  EXPECT_THROW(client.RetrieveFile("f.bin", local, GetParam().mode), platform::EInOutError);
+  EXPECT_EQ(client.FtpState(), fcReady);
+  EXPECT_EQ(client.CommandCount(), 0);
+  EXPECT_EQ(::access(local.c_str(), F_OK) == 0, existed);
+  testpump::PumpFor(200);
+  EXPECT_EQ(server.Extra(), std::vector<std::string>{});
+  ftpserver::RemoveTree(dir);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, UnopenableLocalFile,
+                         ::testing::Values(LocalFileCase{"replace_in_a_missing_folder", "none/f", rtReplace},
+                                           LocalFileCase{"append_in_a_missing_folder", "none/f", rtAppend},
+                                           LocalFileCase{"restart_in_a_missing_folder", "none/f", rtRestart},
+                                           LocalFileCase{"replace_onto_a_folder", "folder", rtReplace},
+                                           LocalFileCase{"append_onto_a_folder", "folder", rtAppend}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

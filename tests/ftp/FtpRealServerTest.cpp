@@ -129,6 +129,8 @@ TEST_P(RealFtp, RetrievalsInEveryMode) {
       {"replace passive, missing file", true, rtReplace, "", 0, kSetup},
       {"replace active, longer old file", false, rtReplace, std::string(300000, 'o'), 0, kSetup},
       {"append", true, rtAppend, std::string(300, 'p'), 0, std::string(300, 'p') + kSetup},
+      {"append, missing file", true, rtAppend, "", 0, kSetup},
+      {"restart, missing file", false, rtRestart, "", 5000, kSetup},
       {"restart beyond the local size", true, rtRestart, kSetup.substr(0, 1000), 5000, kSetup},
       {"restart active, whole local size", false, rtRestart, kSetup.substr(0, 4096), -1, kSetup},
   };

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/epoll.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -350,6 +351,142 @@ TEST_F(MessageLoopTest, LoopDescriptorIsReadableExactlyWhileWorkIsPending) {
   KillTimer(window.hwnd, id);
   DrainQueue();
 }
+
+// Every kind of wake-up turns the loop descriptor readable, and does so again after the loop has
+// drained it: a wake-up that the loop already had pending may be saved, one after a drain never.
+struct WakeCase {
+  const char* name;
+  std::function<void(HWND)> wake;  // makes work for the calling (main) thread; may block on it
+};
+
+void PrintTo(const WakeCase& c, std::ostream* os) { *os << c.name; }
+
+class LoopWake : public ::testing::TestWithParam<WakeCase> {};
+
+TEST_P(LoopWake, TurnsTheDescriptorReadableAfterEveryDrain) {
+  const int fd = MessageLoopDescriptor();
+  TestWindow window([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE(round);
+    DrainQueue();
+    ASSERT_FALSE(DescriptorReadable(fd));
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+      GetParam().wake(window.hwnd);
+      done = true;
+    });
+    pollfd pfd{fd, POLLIN, 0};
+    EXPECT_EQ(poll(&pfd, 1, 5000), 1);
+    EXPECT_TRUE(PumpUntil([&] { return done.load(); }));
+    worker.join();
+    DrainQueue();
+    EXPECT_FALSE(DescriptorReadable(fd));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, LoopWake,
+    ::testing::Values(WakeCase{"post_from_another_thread", [](HWND w) { PostMessage(w, kMsgRecord, 1, 0); }},
+                      WakeCase{"two_posts_from_another_thread",
+                               [](HWND w) {
+                                 PostMessage(w, kMsgRecord, 1, 0);
+                                 PostMessage(w, kMsgRecord, 2, 0);
+                               }},
+                      WakeCase{"send_from_another_thread", [](HWND w) { SendMessage(w, kMsgRecord, 1, 0); }},
+                      WakeCase{"run_on_the_main_thread", [](HWND) { RunOnMainThread([] {}); }}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MessageLoopTest, APostFromTheOwnThreadKeepsTheDescriptorReadableUntilHandled) {
+  const int fd = MessageLoopDescriptor();
+  for (int round = 0; round < 3; ++round) {
+    DrainQueue();
+    ASSERT_FALSE(DescriptorReadable(fd));
+    PostMessage(0, kMsgRecord, 1, 0);
+    EXPECT_TRUE(DescriptorReadable(fd));
+    // Taken by the fast path (no drain): posting again must not leave the next drain stranded.
+    MSG msg;
+    ASSERT_TRUE(PeekMessage(msg, PM_REMOVE));
+    PostMessage(0, kMsgRecord, 2, 0);
+    EXPECT_TRUE(DescriptorReadable(fd));
+    ASSERT_TRUE(PeekMessage(msg, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, 2u);
+  }
+}
+
+// A worker posts each message the moment the loop has handled the one before, so the post often
+// falls between the loop's last look at its queue and its sleep. A lost wake-up shows as a wait
+// that runs out while a message is queued.
+TEST_F(MessageLoopTest, APostWhileTheLoopGoesToSleepAlwaysWakesIt) {
+  constexpr int kRounds = 50000;
+  std::atomic<int> handled{0};
+  std::atomic<bool> stop{false};
+  TestWindow window([&](HWND, UINT msg, WPARAM, LPARAM) -> LRESULT {
+    if (msg == kMsgRecord) handled.fetch_add(1);
+    return 0;
+  });
+  std::thread worker([&] {
+    for (int i = 0; i < kRounds; ++i) {
+      while (handled.load() < i)
+        if (stop.load()) return;
+      // A delay that varies from round to round, so that posts land all over the loop's way
+      // from its last look at the queue into its sleep.
+      [[maybe_unused]] volatile int sink = 0;
+      for (int spin = 0; spin < (i * 7) % 400; ++spin) sink = spin;
+      PostMessage(window.hwnd, kMsgRecord, static_cast<WPARAM>(i), 0);
+    }
+  });
+  int timeouts = 0;
+  MSG msg;
+  while (handled.load() < kRounds && timeouts == 0) {
+    if (PeekMessage(msg, PM_REMOVE))
+      DispatchMessage(msg);
+    else if (!WaitMessage(5000))
+      ++timeouts;
+  }
+  stop = true;
+  worker.join();
+  EXPECT_EQ(timeouts, 0);
+  EXPECT_EQ(handled.load(), kRounds);
+}
+
+// The main thread is told apart per thread and the answer kept; a forked child's only thread is
+// its main thread, whichever thread forked and whatever it was told before.
+struct ForkCase {
+  const char* name;
+  bool fromWorker;
+  bool askedBefore;
+};
+
+void PrintTo(const ForkCase& c, std::ostream* os) { *os << c.name; }
+
+class MainThreadAfterFork : public ::testing::TestWithParam<ForkCase> {};
+
+TEST_P(MainThreadAfterFork, IsTheForkingThreadInTheChild) {
+  const ForkCase c = GetParam();
+  auto forkAndAsk = [&c](bool expectedBefore) {
+    if (c.askedBefore) {
+      EXPECT_EQ(IsMainThread(), expectedBefore);
+    }
+    const pid_t child = fork();
+    if (child == 0) _exit(IsMainThread() ? 0 : 1);
+    int status = -1;
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_EQ(IsMainThread(), expectedBefore);  // the parent's answer is unchanged
+  };
+  if (c.fromWorker) {
+    std::thread worker([&] { forkAndAsk(false); });
+    worker.join();
+  } else {
+    forkAndAsk(true);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MainThreadAfterFork,
+                         ::testing::Values(ForkCase{"main_thread", false, true},
+                                           ForkCase{"worker_that_asked_before", true, true},
+                                           ForkCase{"worker_that_never_asked", true, false}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(MessageLoopTest, WatchedDescriptorsCallBackUntilPausedOrUnwatched) {
   int fds[2];

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+
 #include <cerrno>
 #include <cstring>
 #include <functional>
@@ -361,6 +363,49 @@ TEST_F(AsyncSelect, AcceptIsReenabledByAcceptAndTheAcceptedSocketInheritsTheSele
   peer::Send(peers_[0], "hi");
   EXPECT_TRUE(PumpUntil([&] { return Count(first, FD_READ) == 1; })) << "the accepted socket is selected alike";
 }
+
+// A selection, even one that cancels notices, leaves the socket non-blocking, whether it was so
+// already or had been made blocking again; a socket nobody selected stays as it was made.
+struct BlockingCase {
+  const char* name;
+  bool selectFirst;      // selected once before
+  bool blockingAgain;    // then made blocking again through ioctlsocket
+  bool select;           // selected (again) last
+  long events;
+  bool nonBlocking;      // expected
+};
+
+void PrintTo(const BlockingCase& c, std::ostream* os) { *os << c.name; }
+
+class SelectBlocking : public AsyncSelect, public ::testing::WithParamInterface<BlockingCase> {};
+
+TEST_P(SelectBlocking, LeavesTheSocketNonBlocking) {
+  const BlockingCase& c = GetParam();
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  sockets_.push_back(s);
+  std::uint32_t off = 0;
+  if (c.selectFirst) {
+    ASSERT_EQ(WSAAsyncSelect(s, window_, kSocketMessage, FD_READ), 0);
+  }
+  if (c.blockingAgain) {
+    ASSERT_EQ(ioctlsocket(s, FIONBIO, &off), 0);
+  }
+  if (c.select) {
+    ASSERT_EQ(WSAAsyncSelect(s, window_, kSocketMessage, c.events), 0);
+  }
+  EXPECT_EQ((::fcntl(static_cast<int>(s), F_GETFL) & O_NONBLOCK) != 0, c.nonBlocking);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Winsock, SelectBlocking,
+    ::testing::Values(BlockingCase{"never_selected", false, false, false, 0, false},
+                      BlockingCase{"selected", false, false, true, FD_READ | FD_WRITE | FD_CLOSE, true},
+                      BlockingCase{"selected_twice", true, false, true, FD_READ | FD_CLOSE, true},
+                      BlockingCase{"blocking_again_then_selected", true, true, true, FD_READ, true},
+                      BlockingCase{"blocking_again_then_cancelled", true, true, true, 0, true},
+                      BlockingCase{"blocking_again_not_selected", true, true, false, 0, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(AsyncSelect, SendThatWouldBlockGetsAWriteNoticeOnceRoomReturns) {
   SOCKET s;

@@ -470,6 +470,79 @@ INSTANTIATE_TEST_SUITE_P(WsDispatcher, WsWholeRingReceives,
                                            WholeRingCase{"Plain3000", false, 3000}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// Records the length of every send of a socket; the bytes go to the descriptor as usual.
+class SendRecordingFilter : public ws::filter::TSocketFilter {
+ public:
+  explicit SendRecordingFilter(int fd) : fd_(fd) {}
+  int Recv(ws::SOCKET, char* buf, int len) override {
+    const ssize_t n = ::read(fd_, buf, static_cast<std::size_t>(len));
+    if (n >= 0) return static_cast<int>(n);
+    ws::WSASetLastError(ws::WinsockErrorFromErrno(errno));
+    return ws::SOCKET_ERROR;
+  }
+  int Send(ws::SOCKET, const char* buf, int len) override {
+    peer::Send(fd_, std::string_view(buf, static_cast<std::size_t>(len)));
+    sends.push_back(len);
+    return len;
+  }
+  void Shutdown(ws::SOCKET, int) override {}
+  bool HoldsInput() const override { return false; }
+  std::vector<int> sends;
+
+ private:
+  int fd_;
+};
+
+struct WholeSendCase {
+  const char* name;
+  bool telnet;
+  int outSize;
+  std::size_t block;
+};
+
+class WsWholeBlockSends : public ::testing::TestWithParam<WholeSendCase> {};
+
+// A block written while nothing waits to be sent goes out in one send, however often the send ring
+// has gone round: split at the ring's end, its second part would wait for the peer's delayed
+// acknowledgement of the first (about 40 ms on Linux), which is what a command-and-reply protocol
+// such as FTP then waits on every few hundred commands.
+TEST_P(WsWholeBlockSends, OneSendPerBlock) {
+  const WholeSendCase& c = GetParam();
+  std::uint16_t port = 0;
+  const int listener = peer::Listen(port);
+  Station station;
+  ASSERT_EQ(station.OpenClient(port, c.telnet, 4096, c.outSize), 0);
+  const int peerFd = peer::Accept(listener);
+  ASSERT_TRUE(PumpUntil([&] { return station.owner.Got(kWsNotifyConnect); }));
+  const auto s = static_cast<ws::SOCKET>(station.d->DeviceId());
+  auto recorder = std::make_shared<SendRecordingFilter>(static_cast<int>(s));
+  ws::filter::Attach(s, recorder);
+  const std::size_t ring = static_cast<std::size_t>(c.outSize) + 4096;
+  const std::size_t blocks = 3 * ring / c.block + 2;  // round the ring three times, ending mid-way
+  Bytes sent;
+  for (std::size_t i = 0; i < blocks; ++i) {
+    Bytes block(c.block - 2, static_cast<char>('a' + i % 26));
+    block += "\r\n";
+    ASSERT_EQ(station.Write(block), 0) << "block " << i;
+    sent += block;
+  }
+  ws::filter::Detach(s);
+  EXPECT_EQ(peer::Receive(peerFd, 5000, sent.size()), sent);
+  EXPECT_EQ(recorder->sends.size(), blocks);
+  EXPECT_EQ(std::count(recorder->sends.begin(), recorder->sends.end(), static_cast<int>(c.block)),
+            static_cast<std::ptrdiff_t>(blocks));
+  station.d.reset();
+  peer::Close(peerFd);
+  peer::Close(listener);
+}
+
+INSTANTIATE_TEST_SUITE_P(WsDispatcher, WsWholeBlockSends,
+                         ::testing::Values(WholeSendCase{"Plain24", false, 4096, 24},
+                                           WholeSendCase{"Plain37", false, 4096, 37},
+                                           WholeSendCase{"Telnet37", true, 4096, 37},
+                                           WholeSendCase{"Plain1000", false, 1000, 1000}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 TEST(WsDispatcher, PeerVanishingMidFloodLeavesAWorkingDispatcher) {
   for (bool reset : {false, true}) {
     SCOPED_TRACE(reset ? "reset" : "close");
