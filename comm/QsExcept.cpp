@@ -271,11 +271,12 @@ EQsSocketException EQsSocketException::NotInitialized(int code) {
 
 // The table's texts never change once it is open, and refusals can be raised at every byte a
 // handler sees: each text is decoded once. Only texts found in the table are kept, so the cache
-// is bounded by the table.
+// is bounded by the table. It is never destroyed, so that an exception raised by another static
+// object's destructor at exit still finds it whole.
 std::string MessageForCode(int code) {
   const int id = std::abs(static_cast<int>(static_cast<std::int16_t>(code)));
-  static std::mutex mutex;
-  static std::map<int, std::string> decoded;
+  static std::mutex& mutex = *new std::mutex;
+  static std::map<int, std::string>& decoded = *new std::map<int, std::string>;
   {
     std::lock_guard lock(mutex);
     if (const auto it = decoded.find(id); it != decoded.end()) return it->second;
