@@ -88,6 +88,7 @@ void TQsDataPacket::Loaded() {
       if (auto* link = dynamic_cast<TQsPortLink*>(Owner()->Components(i))) SetComPort(link);
   }
   if (manager_ != nullptr && manager_->enableAfterLoading_) {
+    TPacketManagerCall call(manager_);
     manager_->enableAfterLoading_ = false;
     manager_->Enable();
   }
@@ -97,10 +98,7 @@ void TQsDataPacket::Loaded() {
   }
 }
 
-std::unique_lock<std::recursive_mutex> TQsDataPacket::LockScan() {
-  if (manager_ == nullptr) return {};
-  return std::unique_lock(manager_->mutex_);
-}
+TPacketManagerCall TQsDataPacket::LockScan() { return TPacketManagerCall(manager_); }
 
 void TQsDataPacket::SetEnabled(bool value) {
   auto lock = LockScan();
@@ -118,13 +116,7 @@ void TQsDataPacket::SetEnabledLocked(bool value) {
     enablePending_ = true;
     return;
   }
-  try {
-    Arm();
-  } catch (...) {
-    enabled_ = false;
-    Disarm();
-    throw;
-  }
+  Arm();
 }
 
 // Plain stores, under the scan's lock since a dispatcher thread may be reading them.
@@ -175,7 +167,7 @@ void TQsDataPacket::SetComPort(TQsPortLink* port) {
   if (manager_ != nullptr) {
     TQsDataPacketManager* old = manager_;
     {
-      std::lock_guard lock(old->mutex_);
+      TPacketManagerCall call(old);
       old->Detach(this);
       manager_ = nullptr;
     }
@@ -187,7 +179,7 @@ void TQsDataPacket::SetComPort(TQsPortLink* port) {
   if (port_->LinkComponent() != nullptr) port_->LinkComponent()->FreeNotification(this);
   manager_ = FindPacketManager(port_);
   if (manager_ == nullptr) manager_ = new TQsDataPacketManager(port_);  // owned by the manager list
-  std::lock_guard lock(manager_->mutex_);
+  TPacketManagerCall call(manager_);
   manager_->Attach(this);
 }
 
@@ -201,11 +193,11 @@ void TQsDataPacket::Notification(platform::TComponent* component, platform::TOpe
   }
 }
 
-void TQsDataPacket::Log(std::uint8_t subType, const std::string& text) const {
+void TQsDataPacket::Log(std::uint8_t subType, std::string_view text) const {
   if (manager_ == nullptr) return;
   TQsBaseDispatcher* dispatcher = manager_->Dispatcher();
   if (dispatcher == nullptr || !dispatcher->LogRecording()) return;
-  const std::string& data = text.empty() ? label_ : text;
+  const std::string_view data = text.empty() ? std::string_view(label_) : text;
   dispatcher->AddLogEntry(kLogPacket, subType, 0, data.data(), static_cast<std::uint32_t>(data.size()));
 }
 
@@ -219,32 +211,69 @@ void TQsDataPacket::ResetMatch() {
 // The checks judge the strings as they will be matched: a string that is nothing but escapes (a
 // lone "\\") is as empty as "", and an empty pattern would match nothing, or end a packet at
 // every byte.
-void TQsDataPacket::CheckDefinition() {
+int TQsDataPacket::DefinitionFault() {
   if (startCond_ == scString) {
     startPattern_.Update(startString_, ignoreCase_);
-    if (startPattern_.Length() == 0) throw EInvalidProperty(kErrStartStringEmpty);
+    if (startPattern_.Length() == 0) return kErrStartStringEmpty;
     if (Has(endCond_, ecPacketSize) && static_cast<int>(startString_.size()) > packetSize_)
-      throw EInvalidProperty(kErrPacketTooSmall);
+      return kErrPacketTooSmall;
   } else if (endCond_ == 0) {
-    throw EInvalidProperty(kErrNoEndCharCount);
+    return kErrNoEndCharCount;
   }
   if (Has(endCond_, ecString)) {
     endPattern_.Update(endString_, ignoreCase_);
-    if (endPattern_.Length() == 0) throw EInvalidProperty(kErrEmptyEndString);
+    if (endPattern_.Length() == 0) return kErrEmptyEndString;
   }
   if (Has(endCond_, ecPacketSize)) {
-    if (packetSize_ <= 0) throw EInvalidProperty(kErrZeroSizePacket);
+    if (packetSize_ <= 0) return kErrZeroSizePacket;
     // The buffer never holds more: such a packet could never be delivered.
-    if (static_cast<std::size_t>(packetSize_) > TQsDataPacketManager::kMaxBuffer)
-      throw EInvalidProperty(kErrPacketTooLong);
+    if (static_cast<std::size_t>(packetSize_) > TQsDataPacketManager::kMaxBuffer) return kErrPacketTooLong;
   }
+  return 0;
 }
 
 // The definition is checked first, wherever and whenever the packet is enabled (port closed, or
 // inside a packet event where arming itself waits for the event to end), so that a refusal always
-// reaches whoever set Enabled.
+// reaches whoever set Enabled. A packet that cannot be armed is left disabled.
 void TQsDataPacket::Arm() {
-  CheckDefinition();
+  if (const int fault = DefinitionFault()) {
+    Refuse();
+    throw EInvalidProperty(fault);
+  }
+  ArmDefined();
+}
+
+// Arming that the manager does by itself (port opened, event ended, collector changed): a packet
+// whose definition became bad meanwhile is reported once to the application and left disabled,
+// instead of raising again at every later re-arm. Only the manager arms this way, so there is one.
+void TQsDataPacket::ArmOrReport() {
+  if (const int fault = DefinitionFault()) {
+    Refuse();
+    manager_->Report({fault, nullptr});
+    return;
+  }
+  try {
+    ArmDefined();
+  } catch (const std::exception&) {
+    manager_->Report({0, std::current_exception()});
+  }
+}
+
+void TQsDataPacket::ArmDefined() {
+  try {
+    Engage();
+  } catch (...) {
+    Refuse();
+    throw;
+  }
+}
+
+void TQsDataPacket::Refuse() {
+  enabled_ = false;
+  Disarm();
+}
+
+void TQsDataPacket::Engage() {
   if (manager_ == nullptr || !manager_->IsEnabled()) {
     ResetMatch();  // the packet arms when the port opens
     return;
@@ -265,21 +294,6 @@ void TQsDataPacket::Arm() {
     waitingForBuffer_ = true;
   }
   ResetMatch();
-}
-
-// Arming that the manager does by itself (port opened, event ended, collector changed): a packet
-// whose definition became bad meanwhile is reported once to the application and left disabled,
-// instead of raising again at every later re-arm.
-void TQsDataPacket::ArmOrReport() {
-  platform::GuardHandler([this] {
-    try {
-      Arm();
-    } catch (...) {
-      enabled_ = false;
-      Disarm();
-      throw;
-    }
-  });
 }
 
 void TQsDataPacket::Disarm() {

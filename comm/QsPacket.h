@@ -7,11 +7,13 @@
 
 #include <atomic>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <initializer_list>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "comm/QsExcept.h"
@@ -21,6 +23,7 @@
 
 class TQsDataPacket;
 class TQsDataPacketManager;
+class TPacketManagerCall;
 
 enum TPacketStartCond : std::uint8_t { scString = 0, scAnyData = 1 };
 enum TPacketEndCond : std::uint8_t { ecString = 0, ecPacketSize = 1 };
@@ -98,18 +101,22 @@ class TQsDataPacket : public TQsBaseComponent {
   enum TScanResult { srDone, srCollector, srDelivered };
 
   // The manager's lock, held while the application changes what the scan reads (none without a manager).
-  std::unique_lock<std::recursive_mutex> LockScan();
+  TPacketManagerCall LockScan();
   void SetEnabledLocked(bool value);
-  void CheckDefinition();
+  // The error id of what is wrong with the definition, or 0.
+  int DefinitionFault();
   void Arm();
   void ArmOrReport();
+  void ArmDefined();
+  void Refuse();
+  void Engage();
   void Disarm();
   void EnterState(TMatchState state);
   void ResetMatch();
   TScanResult Scan(std::size_t start);
   bool StepWaiting(std::size_t& i);
   bool EndFoundAt(std::size_t i) const;
-  void Log(std::uint8_t subType, const std::string& text = {}) const;
+  void Log(std::uint8_t subType, std::string_view text = {}) const;
   bool HasBegunMatch() const { return state_ != msIdle && begin_ >= 0; }
 
   // Properties.
@@ -164,7 +171,10 @@ class TQsDataPacketManager {
  private:
   friend class TQsDataPacket;
 
-  // Keeps the manager alive while it calls out; frees a retired one when the outermost call ends.
+  friend class TPacketManagerCall;
+
+  // Keeps the manager alive while it calls out; the outermost call frees a retired one and then
+  // hands the application what it has to report.
   class TBusy {
    public:
     explicit TBusy(TQsDataPacketManager& m) : m_(m) { ++m_.busy_; }
@@ -187,7 +197,19 @@ class TQsDataPacketManager {
   void Disable();
   void OnTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM second);
   void HandleTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM second);
-  void EndTrigger(std::unique_lock<std::recursive_mutex>& lock);
+  // Ends one busy mark (and lets go of the lock, if given).
+  void Leave(std::unique_lock<std::recursive_mutex>* lock);
+  // An error for the application: a refused definition (its error id) or what arming raised. While
+  // the manager is busy it waits for the outermost call's end: no application code runs while the
+  // manager walks its packets, or on a manager it may free.
+  struct TReport {
+    int fault = 0;
+    std::exception_ptr error;
+  };
+  void Report(TReport report);
+  static void ReportNow(const TReport& report);
+  template <typename Fn>
+  void ForEachPacket(Fn&& fn);
   void TakeBytes(int count);
   void Process(std::size_t start);
   void RunPass(std::size_t start);
@@ -219,6 +241,7 @@ class TQsDataPacketManager {
   bool enableAfterLoading_ = false;
   int busy_ = 0;
   bool retired_ = false;
+  std::vector<TReport> reports_;
   // Counts buffer releases: a delivery whose handler closed (or reopened) the port must not remove
   // bytes from a buffer that is no longer the one it delivered from.
   std::uint64_t bufferEpoch_ = 0;
@@ -226,6 +249,21 @@ class TQsDataPacketManager {
   // and disarms packets on the main thread: both hold this lock; the scan lets go of it while a
   // handler runs on the main thread.
   std::recursive_mutex mutex_;
+};
+
+// One call from outside into a port's packets (a property set, the port opening or closing, bytes
+// arriving): holds the manager's lock and busy mark, and ends them as the manager's own calls do.
+// Without a manager it holds nothing.
+class TPacketManagerCall {
+ public:
+  explicit TPacketManagerCall(TQsDataPacketManager* manager);
+  ~TPacketManagerCall();
+  TPacketManagerCall(const TPacketManagerCall&) = delete;
+  TPacketManagerCall& operator=(const TPacketManagerCall&) = delete;
+
+ private:
+  TQsDataPacketManager* manager_;
+  std::unique_lock<std::recursive_mutex> lock_;
 };
 
 // The process-wide list of managers: the manager of a port, or null.

@@ -1,8 +1,11 @@
 // The packet manager of one port: it owns the port's incoming bytes, lets its packets match, delivers
 // complete packets and discards what no packet can use; and the process-wide list of managers.
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstring>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 
 #include "comm/QsDispatch.h"
@@ -27,6 +30,18 @@ ManagerList& Managers() {
 }
 
 }  // namespace
+
+// Walks the packets as they stood when the walk began, passing over any that a step (through a
+// handler of a delivery it started) freed or moved to another port. A port has a few packets, so
+// the copy of the list stays on the stack.
+template <typename Fn>
+void TQsDataPacketManager::ForEachPacket(Fn&& fn) {
+  std::array<std::byte, 16 * sizeof(TQsDataPacket*)> storage;
+  std::pmr::monotonic_buffer_resource arena(storage.data(), storage.size());
+  const std::pmr::vector<TQsDataPacket*> snapshot(packets_.begin(), packets_.end(), &arena);
+  for (TQsDataPacket* packet : snapshot)
+    if (std::find(packets_.begin(), packets_.end(), packet) != packets_.end()) fn(*packet);
+}
 
 TQsDataPacketManager* FindPacketManager(const TQsPortLink* port) {
   ManagerList& list = Managers();
@@ -84,8 +99,46 @@ void TQsDataPacketManager::Retire(TQsDataPacketManager* manager) {
   manager->TearDown();  // nothing reaches it any more; the outermost call frees it
 }
 
-TQsDataPacketManager::TBusy::~TBusy() {
-  if (--m_.busy_ == 0 && m_.retired_) delete &m_;
+TQsDataPacketManager::TBusy::~TBusy() { m_.Leave(nullptr); }
+
+// The outermost call takes the reports first: the manager may be freed before they are handed
+// over, and the application may free anything while it hears of them.
+void TQsDataPacketManager::Leave(std::unique_lock<std::recursive_mutex>* lock) {
+  std::vector<TReport> reports;
+  if (--busy_ == 0) reports.swap(reports_);
+  const bool free = busy_ == 0 && retired_;
+  if (lock != nullptr) lock->unlock();
+  if (free) delete this;
+  for (const TReport& report : reports) ReportNow(report);
+}
+
+void TQsDataPacketManager::Report(TReport report) {
+  if (busy_ > 0)
+    reports_.push_back(std::move(report));
+  else
+    ReportNow(report);
+}
+
+void TQsDataPacketManager::ReportNow(const TReport& report) {
+  if (report.error == nullptr) {
+    platform::HandleException(EInvalidProperty(report.fault));
+    return;
+  }
+  try {
+    std::rethrow_exception(report.error);
+  } catch (const std::exception& e) {
+    platform::HandleException(e);
+  }
+}
+
+TPacketManagerCall::TPacketManagerCall(TQsDataPacketManager* manager) : manager_(manager) {
+  if (manager_ == nullptr) return;
+  lock_ = std::unique_lock(manager_->mutex_);
+  ++manager_->busy_;
+}
+
+TPacketManagerCall::~TPacketManagerCall() {
+  if (manager_ != nullptr) manager_->Leave(&lock_);
 }
 
 TQsPortLinkCallback TQsDataPacketManager::Callback() {
@@ -105,7 +158,7 @@ void TQsDataPacketManager::Detach(TQsDataPacket* packet) {
 }
 
 void TQsDataPacketManager::PortChanged(bool opening) {
-  std::lock_guard lock(mutex_);
+  TPacketManagerCall call(this);
   if (opening)
     Enable();
   else
@@ -118,8 +171,9 @@ void TQsDataPacketManager::Enable() {
   dispatcher->AddMethodHandler(TQsNotifyMethod::Of<&TQsDataPacketManager::OnTrigger>(this));
   timerHandle_ = dispatcher->CreateTimerTrigger();
   enabled_ = true;
-  for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_))
-    if (packet->Enabled()) packet->ArmOrReport();
+  ForEachPacket([](TQsDataPacket& packet) {
+    if (packet.Enabled()) packet.ArmOrReport();
+  });
 }
 
 // Disabled first, so that disarming the collector does not start a pass over bytes that are about
@@ -127,7 +181,7 @@ void TQsDataPacketManager::Enable() {
 void TQsDataPacketManager::Disable() {
   if (!enabled_) return;
   enabled_ = false;
-  for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_)) packet->Disarm();
+  ForEachPacket([](TQsDataPacket& packet) { packet.Disarm(); });
   if (TQsBaseDispatcher* dispatcher = Dispatcher()) {
     if (timerHandle_ > 0) dispatcher->DeleteTrigger(timerHandle_);
     dispatcher->RemoveMethodHandler(TQsNotifyMethod::Of<&TQsDataPacketManager::OnTrigger>(this));
@@ -139,23 +193,10 @@ void TQsDataPacketManager::Disable() {
 // ---- Incoming bytes ----------------------------------------------------------------------------
 
 // The dispatcher's thread (or the main thread) enters here. The manager may be retired while a
-// handler runs; the busy mark frees it after the lock is let go.
+// handler runs; the call frees it after the lock is let go.
 void TQsDataPacketManager::OnTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM second) {
-  std::unique_lock lock(mutex_);
-  ++busy_;
-  try {
-    HandleTrigger(msg, first, second);
-  } catch (...) {
-    EndTrigger(lock);
-    throw;
-  }
-  EndTrigger(lock);
-}
-
-void TQsDataPacketManager::EndTrigger(std::unique_lock<std::recursive_mutex>& lock) {
-  const bool free = --busy_ == 0 && retired_;
-  lock.unlock();
-  if (free) delete this;
+  TPacketManagerCall call(this);
+  HandleTrigger(msg, first, second);
 }
 
 void TQsDataPacketManager::HandleTrigger(platform::UINT msg, platform::WPARAM first, platform::LPARAM) {
@@ -174,7 +215,7 @@ void TQsDataPacketManager::TakeBytes(int count) {
   if (count_ + wanted >= capacity_) {
     std::size_t capacity = capacity_;
     while (count_ + wanted >= capacity) capacity += kBufferStep;
-    auto grown = std::make_unique<std::uint8_t[]>(capacity);
+    auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
     if (count_ > 0) std::memcpy(grown.get(), buffer_.get(), count_);
     buffer_ = std::move(grown);
     capacity_ = capacity;
@@ -236,17 +277,18 @@ void TQsDataPacketManager::RunPass(std::size_t start) {
 
 void TQsDataPacketManager::Lock() {
   if (lockDepth_++ > 0) return;
-  for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_))
-    if (packet->Enabled()) packet->Disarm();
+  ForEachPacket([](TQsDataPacket& packet) {
+    if (packet.Enabled()) packet.Disarm();
+  });
 }
 
 void TQsDataPacketManager::Unlock() {
   if (--lockDepth_ > 0 || retired_) return;
-  for (TQsDataPacket* packet : std::vector<TQsDataPacket*>(packets_)) {
-    if (!packet->Enabled()) continue;
-    packet->enablePending_ = false;
-    packet->ArmOrReport();
-  }
+  ForEachPacket([](TQsDataPacket& packet) {
+    if (!packet.Enabled()) return;
+    packet.enablePending_ = false;
+    packet.ArmOrReport();
+  });
   pendingStart_ = 0;
   dataPending_ = false;
   Process(0);
@@ -292,7 +334,7 @@ void TQsDataPacketManager::Deliver(TQsDataPacket& packet, std::size_t size, bool
   }
   const std::uint8_t* data = buffer_.get() + position;
   packet.Log(kLogStringPacket);
-  packet.Log(bySize ? kLogSizePacket : kLogStringPacket, std::string(reinterpret_cast<const char*>(data), length));
+  packet.Log(bySize ? kLogSizePacket : kLogStringPacket, std::string_view(reinterpret_cast<const char*>(data), length));
   // The string is made before any handler runs: a handler may close the port (releasing the buffer),
   // pump messages (growing it) or free the packet.
   std::string text;
@@ -339,11 +381,11 @@ void TQsDataPacketManager::SetCollector(TQsDataPacket* packet) {
   TQsBaseDispatcher* dispatcher = Dispatcher();
   if (packet->timeOut_ != 0 && dispatcher != nullptr) dispatcher->ArmTimerTrigger(timerHandle_, packet->timeOut_, true);
   // The others drop their partial matches; an any-data packet now waits for the buffer.
-  for (TQsDataPacket* other : std::vector<TQsDataPacket*>(packets_)) {
-    if (other == packet || !other->Enabled()) continue;
-    other->Disarm();
-    other->ArmOrReport();
-  }
+  ForEachPacket([packet](TQsDataPacket& other) {
+    if (&other == packet || !other.Enabled()) return;
+    other.Disarm();
+    other.ArmOrReport();
+  });
 }
 
 void TQsDataPacketManager::LeaveCollector(TQsDataPacket* packet) {

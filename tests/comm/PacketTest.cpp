@@ -348,6 +348,79 @@ TEST_F(PacketFixture, APacketThatBecameBadIsReportedOnceWhenThePortOpens) {
   EXPECT_FALSE(bad.Enabled());
 }
 
+// A packet that became bad is reported when the manager re-arms it by itself, in the middle of
+// re-arming the others. The application may free or close anything when it hears of it.
+enum class ReportFrom { Delivery, PortOpening, CollectorArmed };
+enum class OnReport { FreeTheOthers, FreeAll, ClosePort };
+
+struct BadReportCase {
+  const char* name;
+  ReportFrom from;
+  OnReport action;
+};
+
+class BadPacketReport : public PacketFixture, public testing::WithParamInterface<BadReportCase> {};
+
+TEST_P(BadPacketReport, TheApplicationMayFreeOrCloseAnythingWhenItHearsOfIt) {
+  const BadReportCase& c = GetParam();
+  const std::size_t managersBefore = PacketManagerCount();
+  std::vector<std::string> reports;
+  // The line packet first, then the bad one, then two more to re-arm after it; the collector
+  // (an any-data packet) is enabled by the application only in its case.
+  Make({});
+  TQsDataPacket& bad = Make({scString, EndSet({ecString}), "AB", "\r\n"});
+  Make({scString, EndSet({ecString}), "CD", "\r\n"});
+  Make({scString, EndSet({ecString}), "EF", "\r\n"});
+  TQsDataPacket& collector = Make({scAnyData, EndSet({ecPacketSize}), "", "", 4});
+  for (std::size_t k = 0; k + 1 < packets_.size(); ++k) packets_[k]->SetEnabled(true);
+  // Without the line packet collecting, the any-data packet takes over as the collector.
+  if (c.from == ReportFrom::CollectorArmed) packets_[0]->SetEnabled(false);
+  bad.SetStartString("");  // a plain store: judged when the packet arms again
+  auto previous = platform::SetExceptionHandler([&](const std::exception& e) {
+    reports.push_back(e.what());
+    switch (c.action) {
+      case OnReport::FreeTheOthers: packets_.resize(2); break;
+      case OnReport::FreeAll: packets_.clear(); break;
+      case OnReport::ClosePort: port_.SetOpen(false); break;
+    }
+  });
+  switch (c.from) {
+    case ReportFrom::Delivery: Feed({"line\r\n"}); break;
+    case ReportFrom::PortOpening:
+      port_.SetOpen(false);
+      port_.SetOpen(true);
+      break;
+    case ReportFrom::CollectorArmed: collector.SetEnabled(true); break;
+  }
+  platform::SetExceptionHandler(previous);
+  EXPECT_EQ(reports, std::vector<std::string>{MessageForCode(kErrStartStringEmpty)});
+  if (c.action == OnReport::FreeAll) {
+    EXPECT_EQ(PacketManagerCount(), managersBefore) << "the manager goes with its last packet";
+    return;
+  }
+  EXPECT_FALSE(bad.Enabled());
+  // What is left still works once the port is open.
+  port_.SetOpen(true);
+  got_.clear();
+  if (packets_.size() > 4) packets_[4]->SetEnabled(false);
+  packets_[0]->SetEnabled(true);
+  Feed({"next\r\n"});
+  EXPECT_EQ(got_, std::vector<std::string>{"next\r\n"});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrix, BadPacketReport,
+    testing::Values(BadReportCase{"DeliveryFreesTheOthers", ReportFrom::Delivery, OnReport::FreeTheOthers},
+                    BadReportCase{"DeliveryFreesAll", ReportFrom::Delivery, OnReport::FreeAll},
+                    BadReportCase{"DeliveryClosesThePort", ReportFrom::Delivery, OnReport::ClosePort},
+                    BadReportCase{"OpeningFreesTheOthers", ReportFrom::PortOpening, OnReport::FreeTheOthers},
+                    BadReportCase{"OpeningFreesAll", ReportFrom::PortOpening, OnReport::FreeAll},
+                    BadReportCase{"OpeningClosesThePort", ReportFrom::PortOpening, OnReport::ClosePort},
+                    BadReportCase{"CollectorFreesTheOthers", ReportFrom::CollectorArmed, OnReport::FreeTheOthers},
+                    BadReportCase{"CollectorFreesAll", ReportFrom::CollectorArmed, OnReport::FreeAll},
+                    BadReportCase{"CollectorClosesThePort", ReportFrom::CollectorArmed, OnReport::ClosePort}),
+    [](const testing::TestParamInfo<BadReportCase>& info) { return std::string(info.param.name); });
+
 // What a handler does to the port or to its own packet from inside an event, and the invariants:
 // the event sees the right bytes, nothing is reported, the manager goes with its last packet, and
 // the next opening delivers again.
