@@ -9,7 +9,8 @@
 #                                              corpus in $QS_FUZZ_CORPUS (default ~/.cache/quillstage-fuzz)
 #                                              and the executions per target in its campaign.log;
 #                                              QS_FUZZ_RUNS ends a target earlier, after that many
-#                                              executions
+#                                              executions (per process); QS_FUZZ_PROCS runs that
+#                                              many processes of each target side by side (default 1)
 #   scripts/fuzz.sh replay FILE...             run one target's inputs: the target is the name of
 #                                              the folder holding each file (as in fuzz/regressions/)
 # QS_FUZZ_BUILD names the build folder (default build-fuzz); QS_FUZZ_JOBS the parallel compile jobs.
@@ -91,11 +92,25 @@ case "$mode" in
     for t in "${targets[@]}"; do
       mapfile -t dirs < <(seeds "$t")
       mkdir -p "$store/$t"
-      # shellcheck disable=SC2046
-      lowest "$build/fuzz/$t" -max_total_time="$seconds" -runs="${QS_FUZZ_RUNS:--1}" -max_len=8192 -print_final_stats=1 -artifact_prefix="$store/artifacts/$t-" \
-        $(dict_args "$t") "$store/$t" "${dirs[@]}" >"$store/$t.log" 2>&1 || echo "$t: finding, see $store/artifacts"
-      runs=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$store/$t.log" | grep -oE '[0-9]+$' || echo '?')
-      echo "$(date -u +%FT%TZ) $t ${seconds}s executions=$runs corpus=$(ls "$store/$t" | wc -l)" | tee -a "$store/campaign.log"
+      # Each process has its own log and seed and shares the corpus folder, so the processes'
+      # findings feed one another at their next start; their executions add up.
+      procs=${QS_FUZZ_PROCS:-1}
+      logs=()
+      for ((k = 1; k <= procs; k++)); do
+        log="$store/$t.log"
+        [ "$k" -gt 1 ] && log="$store/$t.$k.log"
+        logs+=("$log")
+        # shellcheck disable=SC2046
+        lowest "$build/fuzz/$t" -max_total_time="$seconds" -runs="${QS_FUZZ_RUNS:--1}" -max_len=8192 -print_final_stats=1 -artifact_prefix="$store/artifacts/$t-" \
+          $(dict_args "$t") "$store/$t" "${dirs[@]}" >"$log" 2>&1 || echo "$t: finding, see $store/artifacts" &
+      done
+      wait
+      runs=0
+      for log in "${logs[@]}"; do
+        n=$(grep -oE 'stat::number_of_executed_units: *[0-9]+' "$log" | grep -oE '[0-9]+$' || echo 0)
+        runs=$((runs + n))
+      done
+      echo "$(date -u +%FT%TZ) $t ${seconds}s processes=$procs executions=$runs corpus=$(ls "$store/$t" | wc -l)" | tee -a "$store/campaign.log"
     done
     ;;
   replay)
