@@ -430,11 +430,8 @@ int select(int, fd_set* readfds, fd_set* writefds, fd_set* exceptfds, const time
 
 int WSAAsyncSelect(SOCKET s, HWND hwnd, UINT msg, long events) {
   if (!Started()) return SOCKET_ERROR;
-  int flags = ::fcntl(Fd(s), F_GETFL);
-  if (flags < 0) return FailErrno();
   if (events != 0 && !IsWindow(hwnd)) return Fail(WSAEINVAL);
-  // Selected sockets never block, as the library does.
-  if ((flags & O_NONBLOCK) == 0) ::fcntl(Fd(s), F_SETFL, flags | O_NONBLOCK);
+  if (!async::MakeNonBlocking(s)) return FailErrno();
   if (events == 0)
     async::Cancel(s);
   else

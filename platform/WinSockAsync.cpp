@@ -237,6 +237,13 @@ void OnListen(SOCKET s) {
   });
 }
 
+bool MakeNonBlocking(SOCKET s) {
+  const int fd = static_cast<int>(s);
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  return (flags & O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
 void OnAccept(SOCKET listener, SOCKET accepted) {
   State inherited;
   bool selected = false;
@@ -248,8 +255,7 @@ void OnAccept(SOCKET listener, SOCKET accepted) {
   // The accepted socket has the listening socket's selection, as the library documents, and so
   // never blocks either.
   if (selected && accepted != INVALID_SOCKET) {
-    const int flags = ::fcntl(static_cast<int>(accepted), F_GETFL);
-    if (flags >= 0 && (flags & O_NONBLOCK) == 0) ::fcntl(static_cast<int>(accepted), F_SETFL, flags | O_NONBLOCK);
+    MakeNonBlocking(accepted);
     Select(accepted, inherited.hwnd, inherited.msg, inherited.events);
   }
 }

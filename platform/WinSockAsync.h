@@ -6,6 +6,9 @@
 
 namespace platform::ws::async {
 
+// Selected sockets never block, as the library does. Sets the flag only where it is missing (one
+// system call saved per selection); false when s is not an open descriptor or keeps blocking.
+bool MakeNonBlocking(SOCKET s);
 void Select(SOCKET s, HWND hwnd, UINT msg, long events);  // s is non-blocking already
 void Cancel(SOCKET s);
 void OnReceive(SOCKET s);                   // re-enables FD_READ

@@ -407,6 +407,22 @@ INSTANTIATE_TEST_SUITE_P(
                       BlockingCase{"blocking_again_not_selected", true, true, false, 0, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// A refused selection says why and leaves the socket as it was.
+TEST_F(AsyncSelect, ARefusedSelectionLeavesTheSocketAsItWas) {
+  SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_NE(s, INVALID_SOCKET);
+  sockets_.push_back(s);
+  EXPECT_EQ(WSAAsyncSelect(s, 0, kSocketMessage, FD_READ), SOCKET_ERROR) << "no window";
+  EXPECT_EQ(WSAGetLastError(), WSAEINVAL);
+  EXPECT_EQ(::fcntl(static_cast<int>(s), F_GETFL) & O_NONBLOCK, 0) << "still blocking";
+
+  SOCKET closed = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_NE(closed, INVALID_SOCKET);
+  ASSERT_EQ(closesocket(closed), 0);
+  EXPECT_EQ(WSAAsyncSelect(closed, window_, kSocketMessage, FD_READ), SOCKET_ERROR) << "a closed socket";
+  EXPECT_EQ(WSAGetLastError(), WSAENOTSOCK);
+}
+
 TEST_F(AsyncSelect, SendThatWouldBlockGetsAWriteNoticeOnceRoomReturns) {
   SOCKET s;
   int server = ConnectedPair(s);
