@@ -107,6 +107,9 @@ class TQsBaseDispatcher {
 
   // ---- Data ------------------------------------------------------------------------------------
   bool FillInputBuffer();
+  // While an avail or data pass runs, reads (and InputCount) are the current handler's: they do not
+  // move the tail, which passes what the handlers read when the pass ends. Read from a handler, or
+  // from elsewhere only while no such pass can run.
   int ReadBlock(void* buf, int len);
   int WriteBlock(const void* buf, int len);
   int InputCount();

@@ -96,10 +96,13 @@ TEST_F(ServiceThreads, WindowHandlersRunOnTheirThreadAndStopWaitsWithoutDeadlock
   d.CreateDataTrigger("!", false);
   d.Feed("!!!");
   EXPECT_TRUE(Eventually([] { return gWindowDataCount.load() == 3; }));
+  ASSERT_TRUE(Eventually([&] { return !d.Dispatching(); }));
   // The dispatch thread is sending to this thread's window when the stop starts: the stop's wait
   // handles the message, so both finish.
   d.Feed("!");
-  std::this_thread::sleep_for(20ms);
+  // Waits without pumping, so that the message is still unhandled when the stop starts.
+  for (int i = 0; i < 5000 && !d.Dispatching(); ++i) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(d.Dispatching());
   d.StopDispatching();
   EXPECT_FALSE(d.Started());
   EXPECT_EQ(gWindowDataCount.load(), 4);
