@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 namespace fuzz {
 
@@ -75,6 +76,21 @@ inline bool ValidUtf8(const std::string& s) {
     i += n + 1;
   }
   return true;
+}
+
+// Makes the target's own limit the fuzzer's longest input, whatever the command line says: a
+// target turns longer inputs away at once, and a fuzzer left to make them spends executions (and
+// counts them) on inputs that test nothing. Call it from LLVMFuzzerInitialize, which runs before
+// the fuzzer reads its flags; the last -max_len given wins.
+inline void LimitLength(int* argc, char*** argv, std::size_t longest) {
+  static std::string flag;
+  static std::vector<char*> args;
+  flag = "-max_len=" + std::to_string(longest);
+  args.assign(*argv, *argv + *argc);
+  args.push_back(flag.data());
+  args.push_back(nullptr);
+  *argv = args.data();
+  *argc = static_cast<int>(args.size()) - 1;
 }
 
 }  // namespace fuzz

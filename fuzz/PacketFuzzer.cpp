@@ -68,8 +68,16 @@ void TryEnable(TQsDataPacket& p, bool value) {
 
 }  // namespace
 
+// Longer inputs are turned away (they only slow the run down); the fuzzer is told so.
+constexpr std::size_t kLongestInput = 2000;
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  fuzz::LimitLength(argc, argv, kLongestInput);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > 2000) return 0;
+  if (size > kLongestInput) return 0;
   TWorld& world = World();
   fuzz::TInput in(data, size);
   int reports = 0;

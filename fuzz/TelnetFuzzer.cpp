@@ -57,8 +57,16 @@ struct TRing {
 
 }  // namespace
 
+// Longer inputs are turned away (they only slow the run down); the fuzzer is told so.
+constexpr std::size_t kLongestInput = 4000;
+
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+  fuzz::LimitLength(argc, argv, kLongestInput);
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  if (size > 4000) return 0;
+  if (size > kLongestInput) return 0;
   fuzz::TInput input(data, size);
   const std::size_t cuts = input.Byte() % 16;
   std::vector<std::size_t> lengths;
