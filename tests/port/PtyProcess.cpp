@@ -4,6 +4,7 @@
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 TPtyProcess::TPtyProcess(const std::string& path, const std::vector<std::string>& args) {
@@ -37,4 +38,10 @@ void TPtyProcess::Drain() {
     if (n <= 0) return;
     screen_.append(buf, static_cast<std::size_t>(n));
   }
+}
+
+bool TPtyProcess::LineByLine() const {
+  // On the master side the terminal attributes read are the slave's, which the program sets.
+  termios mode{};
+  return master_ >= 0 && tcgetattr(master_, &mode) == 0 && (mode.c_lflag & ICANON) != 0;
 }

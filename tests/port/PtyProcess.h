@@ -18,6 +18,9 @@ class TPtyProcess {
   // Collects what the program printed so far, without waiting.
   void Drain();
   const std::string& Screen() const { return screen_; }
+  // Whether the program has its terminal in line-by-line (canonical) mode, where the terminal, not
+  // the program, collects a typed line until Enter.
+  bool LineByLine() const;
 
  private:
   int pid_ = -1;

@@ -98,7 +98,10 @@ TEST(TelnetClient, DebianTelnetTalksToAServerPort) {
   client.Type("mode character\r");
   EXPECT_TRUE(PumpUntil(client, [&] { return Contains(client.Screen(), "RCVD WONT SUPPRESS GO AHEAD"); }, 3000))
       << client.Screen();
-  // Refused both, the client stays line by line: a line still arrives whole.
+  // Refused both, the client goes back to line by line, but it resets its terminal only after it has
+  // printed the refusals: a line typed before that goes out key by key and ends in CR NUL.
+  EXPECT_TRUE(PumpUntil(client, [&] { return client.LineByLine(); })) << client.Screen();
+  // Line by line, a line still arrives whole.
   client.Type("last line\r");
   EXPECT_TRUE(PumpUntil(client, [&] { return Contains(port.received, "last line\r\n"); })) << port.received;
 
