@@ -45,13 +45,8 @@ class TClient : public TQsFtpClient {
 
 }  // namespace
 
-// Longer inputs are turned away (they only slow the run down); the fuzzer is told so.
-constexpr std::size_t kLongestInput = 4096;
-
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-  fuzz::LimitLength(argc, argv, kLongestInput);
-  return 0;
-}
+// Longer inputs are turned away (they only slow the run down).
+FUZZ_LONGEST_INPUT(4096);
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size > kLongestInput) return 0;

@@ -80,8 +80,8 @@ inline bool ValidUtf8(const std::string& s) {
 
 // Makes the target's own limit the fuzzer's longest input, whatever the command line says: a
 // target turns longer inputs away at once, and a fuzzer left to make them spends executions (and
-// counts them) on inputs that test nothing. Call it from LLVMFuzzerInitialize, which runs before
-// the fuzzer reads its flags; the last -max_len given wins.
+// counts them) on inputs that test nothing. Called from LLVMFuzzerInitialize, which runs before
+// the fuzzer reads its flags; the last -max_len given wins. Targets use FUZZ_LONGEST_INPUT below.
 inline void LimitLength(int* argc, char*** argv, std::size_t longest) {
   static std::string flag;
   static std::vector<char*> args;
@@ -103,3 +103,12 @@ inline void LimitLength(int* argc, char*** argv, std::size_t longest) {
       std::abort();                                                                      \
     }                                                                                    \
   } while (0)
+
+// Declares the target's longest input, kLongestInput, and tells the fuzzer (see LimitLength).
+#define FUZZ_LONGEST_INPUT(n)                                   \
+  constexpr std::size_t kLongestInput = (n);                    \
+  extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) { \
+    fuzz::LimitLength(argc, argv, kLongestInput);                \
+    return 0;                                                    \
+  }                                                              \
+  static_assert(true, "ends the macro with a semicolon")
