@@ -10,7 +10,8 @@
 #                                              and the executions per target in its campaign.log;
 #                                              QS_FUZZ_RUNS ends a target earlier, after that many
 #                                              executions (per process); QS_FUZZ_PROCS runs that
-#                                              many processes of each target side by side (default 1)
+#                                              many processes of each target side by side (default 1);
+#                                              Ctrl-C (or pkill -INT) ends it early, still counted
 #   scripts/fuzz.sh replay FILE...             run one target's inputs: the target is the name of
 #                                              the folder holding each file (as in fuzz/regressions/)
 # QS_FUZZ_BUILD names the build folder (default build-fuzz); QS_FUZZ_JOBS the parallel compile jobs.
@@ -55,6 +56,12 @@ lowest() {
 
 dict_args() {
   [ -f "$root/fuzz/dict/$1.dict" ] && echo "-dict=$root/fuzz/dict/$1.dict" || true
+}
+
+# campaign_end TARGET STATUS: says why a campaign process ended before its time. libFuzzer ends
+# with 72 when it is interrupted (Ctrl-C, or pkill -INT to end a campaign early): no finding.
+campaign_end() {
+  if [ "$2" -eq 72 ]; then echo "$1: stopped early"; else echo "$1: finding, see $store/artifacts"; fi
 }
 
 case "$mode" in
@@ -102,7 +109,7 @@ case "$mode" in
         logs+=("$log")
         # shellcheck disable=SC2046
         lowest "$build/fuzz/$t" -max_total_time="$seconds" -runs="${QS_FUZZ_RUNS:--1}" -max_len=8192 -print_final_stats=1 -artifact_prefix="$store/artifacts/$t-" \
-          $(dict_args "$t") "$store/$t" "${dirs[@]}" >"$log" 2>&1 || echo "$t: finding, see $store/artifacts" &
+          $(dict_args "$t") "$store/$t" "${dirs[@]}" >"$log" 2>&1 || campaign_end "$t" $? &
       done
       wait
       runs=0
